@@ -1,0 +1,42 @@
+#include "control/main_reader.h"
+
+#include "control/spin_delay.h"
+#include "control/startup.h"
+#include "remote/remote_reports.h"
+#include "view/sensor_view.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr uint8_t kHomeAlone = 0x80;
+constexpr int32_t kUnseen = 1023;
+
+// Set by the first ShutDownRemote; the reader does not start reading after it.
+std::atomic<bool> remoteShutDown{false};
+
+}  // namespace
+
+void MainReader() {
+    // The view is created meanwhile; no request comes before this wait ends.
+    SpinDelay(500);
+    WaitForProbeReader();
+    if (remoteShutDown.load(kRelaxed)) return;
+    readingEnabled.store(1, kRelaxed);
+    while (readingEnabled.load(kRelaxed) != 0) {
+        ReadRemoteReport();
+        // The whole byte: HOME with any other button of that byte does not close.
+        if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
+        // Points 3 and 4 alone do not repaint: the view keeps its last frame.
+        if (RemoteState.ir[0].x.load(kRelaxed) != kUnseen ||
+            RemoteState.ir[1].x.load(kRelaxed) != kUnseen) {
+            RequestRepaint();
+        }
+    }
+}
+
+void ShutDownRemote() {
+    if (remoteShutDown.exchange(true)) return;
+    readingEnabled.store(0, kRelaxed);
+    SetButtonsOnlyMode();
+    CloseHidHandle(deviceHandle.load(kRelaxed));
+}

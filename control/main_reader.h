@@ -1,0 +1,10 @@
+// The main reader keeps RemoteState current from every report and asks the
+// view to repaint or close; ShutDownRemote is the device side of the close.
+#pragma once
+
+// Thread body: waits 500 ms, then reads and decodes until readingEnabled is 0.
+void MainReader();
+
+// Stops the reading, puts the remote back into buttons-only mode (12 00 30)
+// and releases it. Its steps run once; later calls return at once.
+void ShutDownRemote();

@@ -1,0 +1,95 @@
+#include "control/startup.h"
+
+#include <cstdio>
+
+#include "control/main_reader.h"
+#include "control/spin_delay.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "platform/single_instance.h"
+#include "platform/threads.h"
+#include "remote/ir_setup.h"
+#include "remote/remote_reports.h"
+#include "view/sensor_view.h"
+
+std::atomic<uint8_t> readingEnabled{0};
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+constexpr int kVendorNintendo = 0x057E;
+constexpr int kProductRemote = 0x0306;
+constexpr uint8_t kPlayerLed1 = 0x10;
+constexpr double kProbeWindowMs = 100;
+constexpr int kProbeReaderPauseMs = 100;
+
+// 1 from the probe reader's first pass through its loop until it leaves it.
+std::atomic<uint8_t> probeReaderActive{0};
+
+// False from the probe reader's start until its thread has left its loop;
+// the main reader waits for it so that one thread at a time reads.
+std::atomic<bool> probeReaderDone{true};
+
+void ProbeReader() {
+    while (readingEnabled.load(kRelaxed) != 0) {
+        probeReaderActive.store(1, kRelaxed);
+        ReadRemoteReport();
+        SleepMilliseconds(kProbeReaderPauseMs);
+    }
+    probeReaderActive.store(0, kRelaxed);
+    probeReaderDone.store(true, std::memory_order_release);
+    probeReaderDone.notify_all();
+}
+
+}  // namespace
+
+bool ProbeRemote() {
+    RemoteState.accelX.store(0, kRelaxed);
+    readingEnabled.store(1, kRelaxed);
+    probeReaderDone.store(false, kRelaxed);
+    if (!StartDetachedThread(ProbeReader)) probeReaderDone.store(true, kRelaxed);
+    SpinDelay(kProbeWindowMs);
+    readingEnabled.store(0, kRelaxed);
+    return RemoteState.accelX.load(kRelaxed) != 0;
+}
+
+void WaitForProbeReader() { probeReaderDone.wait(false, std::memory_order_acquire); }
+
+int RunTavolen() {
+    switch (AcquireSingleInstanceLock("tavolen-001")) {
+    case InstanceLock::Acquired:
+        break;
+    case InstanceLock::HeldElsewhere:
+        return 0;
+    case InstanceLock::Failed:
+        ShowErrorMessage("Tavolen cannot create its single-instance lock.");
+        return 1;
+    }
+
+    deviceHandle.store(OpenHidHandle(kVendorNintendo, kProductRemote), kRelaxed);
+    if (deviceHandle.load(kRelaxed) == -1) {
+        ShowErrorMessage("Wii-Remote not found.");
+        return 1;
+    }
+    SetButtonsAccelMode();
+    if (!ProbeRemote()) {
+        ShowErrorMessage("Wii-Remote cannot open.");
+        // A thread cannot be ended safely from outside, so the probe reader is
+        // given up: closing the device ends its waiting read, and it leaves
+        // its loop at its next check, readingEnabled being 0 by now.
+        CloseHidHandle(deviceHandle.load(kRelaxed));
+        return 1;
+    }
+    SetLeds(kPlayerLed1);
+    SetUpIrCamera();
+    StartDetachedThread(MainReader);
+
+    if (!CreateSensorView()) {
+        // Usually a start without a display: the box could not show either.
+        std::fputs("Tavolen cannot open its window.\n", stderr);
+        ShutDownRemote();
+        return 1;
+    }
+    return RunSensorView();
+}

@@ -1,0 +1,24 @@
+// The program: start-up in its fixed order, the liveness probe, and the hand
+// over to the main reader and the sensor view.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Non-zero keeps whichever reader loop runs (probe reader or main reader) in
+// its loop; zero makes it leave at its next check. Set by the probe and the
+// main reader, cleared by the probe and by ShutDownRemote.
+extern std::atomic<uint8_t> readingEnabled;
+
+// Runs the whole program and returns its exit code: 0 after a normal end or
+// when another instance runs, 1 when the remote is missing or silent, the
+// lock cannot be made or the window cannot be opened.
+int RunTavolen();
+
+// True when the remote's accelerometer X, cleared first, is non-zero after
+// the 100 ms probe window.
+bool ProbeRemote();
+
+// Ends until the probe reader has left its loop (at once when it never ran
+// or has already left). The main reader waits here before it reads.
+void WaitForProbeReader();

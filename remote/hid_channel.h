@@ -1,0 +1,40 @@
+// The HID channel: the four operations through which everything else reaches
+// the remote. One report moves per call; the caller's buffers are
+// kReportBufferSize bytes and a report starts at byte 0 with its identifier.
+//
+// The behaviour here is the same for every backend (hidapi or the simulated
+// remote): report lengths, closing under a waiting read, a lost device.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::size_t kReportBufferSize = 256;
+
+// The remote's handle, -1 while none is open. Written by start-up, read by
+// the reader threads and the shutdown.
+extern std::atomic<int32_t> deviceHandle;
+
+// Finds the first device with these identifiers that opens and returns a
+// small non-negative handle, or -1. A matching device that exists but cannot
+// be opened is named on standard error with the reason.
+int32_t OpenHidHandle(int vendor, int product);
+
+// Waits for one input report and copies it into buffer (at most
+// kReportBufferSize bytes). Returns the report's length, or -1 when the handle
+// is not open or was closed while waiting; the buffer is then untouched.
+// *bytesRead gets the bytes copied (0 on failure).
+int32_t ReadReport(int32_t handle, uint8_t* buffer, int32_t* bytesRead);
+
+// Sends one output report, as long as the remote expects for its identifier
+// (ReportLength). Returns the bytes written, or -1.
+int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten);
+
+// Releases the device once no call is using it. A read waiting on another
+// thread returns within about 100 ms. Closing -1 or a closed handle does
+// nothing.
+void CloseHidHandle(int32_t handle);
+
+// Length of an output report with this identifier, identifier included.
+std::size_t ReportLength(uint8_t reportId);

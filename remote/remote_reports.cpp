@@ -1,0 +1,88 @@
+#include "remote/remote_reports.h"
+
+#include <cstring>
+
+RemoteStateRecord RemoteState;
+uint8_t outputReport[kReportBufferSize];
+uint8_t inputReport[kReportBufferSize];
+
+namespace {
+
+// Bytes moved by the last write and the last read; nobody looks at them.
+int32_t bytesWritten;
+int32_t bytesRead;
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+int32_t SendOutputReport() {
+    return WriteReport(deviceHandle.load(kRelaxed), outputReport, &bytesWritten);
+}
+
+}  // namespace
+
+int32_t SetLeds(uint8_t value) {
+    outputReport[0] = kReportLeds;
+    outputReport[1] = value;
+    return SendOutputReport();
+}
+
+int32_t SetReportingMode(uint8_t flags, uint8_t mode) {
+    outputReport[0] = kReportMode;
+    outputReport[1] = flags;
+    outputReport[2] = mode;
+    return SendOutputReport();
+}
+
+int32_t SetIrCameraEnable(uint8_t value) {
+    outputReport[0] = kReportIrEnable;
+    outputReport[1] = value;
+    return SendOutputReport();
+}
+
+int32_t SetIrCameraEnable2(uint8_t value) {
+    outputReport[0] = kReportIrEnable2;
+    outputReport[1] = value;
+    return SendOutputReport();
+}
+
+int32_t SetButtonsOnlyMode() { return SetReportingMode(0x00, kReportButtons); }
+
+int32_t SetButtonsAccelMode() { return SetReportingMode(0x00, kReportButtonsAccel); }
+
+int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]) {
+    // The middle address byte is always 0xFF: the camera's registers are
+    // reached through the high byte and the offset.
+    outputReport[0] = kReportWriteRegisters;
+    outputReport[1] = 0x04;  // register space, not the remote's memory
+    outputReport[2] = addressHigh;
+    outputReport[3] = 0xFF;
+    outputReport[4] = block[0];
+    outputReport[5] = static_cast<uint8_t>(count - 1);
+    std::memcpy(&outputReport[6], &block[1], 16);
+    return SendOutputReport();
+}
+
+// 3X BB BB [AX AY AZ] [12 IR bytes at 6-17, 3 per point: x y (yy xx ssss)]
+void DecodeRemoteReport(const uint8_t* report) {
+    const uint8_t id = report[0];
+    if ((id & 0xF0) != 0x30) return;
+    RemoteState.buttons1.store(report[1], kRelaxed);
+    RemoteState.buttons2.store(report[2], kRelaxed);
+    if (id & 0x01) {
+        RemoteState.accelX.store(report[3], kRelaxed);
+        RemoteState.accelY.store(report[4], kRelaxed);
+        RemoteState.accelZ.store(report[5], kRelaxed);
+    }
+    if (id & 0x02) {
+        for (int k = 0; k < 4; ++k) {
+            const uint8_t* point = &report[6 + 3 * k];
+            RemoteState.ir[k].x.store(point[0] + ((point[2] & 0x30) << 4), kRelaxed);
+            RemoteState.ir[k].y.store(point[1] + ((point[2] & 0xC0) << 2), kRelaxed);
+        }
+    }
+}
+
+void ReadRemoteReport() {
+    ReadReport(deviceHandle.load(kRelaxed), inputReport, &bytesRead);
+    DecodeRemoteReport(inputReport);
+}

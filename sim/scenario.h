@@ -1,0 +1,51 @@
+// A scenario drives the simulated remote: what it does over time, read from a
+// script (one event a line) or taken from the built-in ones.
+//
+//   <ms> ir <n> <x> <y> [size]   point n (1-4) seen at x 0-1023, y 0-767, size 0-15 (2)
+//   <ms> ir <n> off              point n unseen
+//   <ms> buttons <b1> <b2>       the two button bytes, hex
+//   <ms> accel <x> <y> <z>       decimal 0-255
+//   <ms> raw <hex bytes>         one input report exactly as given, 1-22 bytes
+//   <ms> silent | resume         stop / restart sending reports
+//   <ms> disconnect              the remote is lost from then on
+//   absent | rate <hz>           before the first event
+//
+// <ms> is whole milliseconds since the remote was opened, never decreasing.
+// '#' starts a comment; blank lines are allowed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect };
+
+struct SimEvent {
+    uint32_t ms = 0;
+    SimEventKind kind = SimEventKind::Silent;
+    int point = 0;              // Ir, IrOff: 0-3
+    int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y, z
+    uint8_t bytes[22] = {};     // Buttons: b1, b2; Raw: the report
+    std::size_t length = 0;     // Raw: bytes used
+};
+
+struct Scenario {
+    bool absent = false;        // opening finds no remote
+    int rate = 100;             // reports per second in modes 0x31 and 0x33
+    bool demoMotion = false;    // the four points move on their own, forever
+    std::vector<SimEvent> events;  // in time order
+};
+
+// Parses a script. On a malformed line returns false with
+// *error = "FILE:LINE: what is wrong" and leaves *out unspecified.
+bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* out,
+                   std::string* error);
+
+// Reads and parses a script file; an unreadable file is an error too.
+bool LoadScenarioFile(const char* path, Scenario* out, std::string* error);
+
+// The built-in scenarios: "demo" (moving points), "absent", "silent",
+// "still" (points held still). False for an unknown name.
+bool BuiltInScenario(std::string_view name, Scenario* out);

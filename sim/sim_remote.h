@@ -1,0 +1,31 @@
+// The simulated remote: the channel backend that tests and the demo link in
+// place of hidapi. It behaves like a Wii Remote as far as this tool is
+// concerned and records every output report it receives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "sim/scenario.h"
+
+// The scenario of the next remote that is opened (default: present, idle).
+void SimUseScenario(const Scenario& scenario);
+
+// Where output reports are logged as "<ms> <HEX BYTES>" and "<ms> close" lines,
+// flushed one by one; nullptr for no log.
+void SimUseLog(std::FILE* log);
+
+struct SimOutput {
+    double ms = 0;               // since the remote was opened
+    bool close = false;          // the handle was closed (bytes empty)
+    std::vector<uint8_t> bytes;  // the output report as written
+};
+
+// Everything the remote received since it was opened, in order.
+std::vector<SimOutput> SimOutputs();
+
+// Sends one input report now, as the remote would (subject to the queue limit,
+// silence and disconnection). For tests.
+void SimInjectReport(const uint8_t* report, std::size_t length);

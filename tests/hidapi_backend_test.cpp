@@ -1,0 +1,115 @@
+// The real backend over a fake of the hidapi calls: what the channel sends to
+// a hidraw device, and how it reports a device it cannot open or has lost.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "remote/hid_channel.h"
+#include "tests/fake_hidapi.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+class HidapiBackend : public testing::Test {
+protected:
+    void SetUp() override { ResetFakeHid(); }
+    void TearDown() override { CloseHidHandle(handle); }
+    int32_t OpenRemote() { return handle = OpenHidHandle(0x057E, 0x0306); }
+    int32_t handle = -1;
+};
+
+TEST_F(HidapiBackend, WritesTheLengthTheRemoteExpectsForEachReport) {
+    TheFakeHid().devices = {{"/dev/hidraw0"}};
+    ASSERT_GE(OpenRemote(), 0);
+    struct Case {
+        uint8_t id;
+        size_t length;
+    } const cases[] = {
+        {0x10, 2}, {0x11, 2}, {0x12, 3}, {0x13, 2}, {0x14, 2}, {0x15, 2},
+        {0x16, 22}, {0x17, 7}, {0x18, 22}, {0x19, 2}, {0x1A, 2}, {0x40, 22},
+    };
+    for (const Case& c : cases) {
+        uint8_t report[kReportBufferSize] = {c.id, 0x55};
+        int32_t written = -7;
+        EXPECT_EQ(WriteReport(handle, report, &written), static_cast<int32_t>(c.length));
+        EXPECT_EQ(written, static_cast<int32_t>(c.length));
+    }
+    ASSERT_EQ(TheFakeHid().writes.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(TheFakeHid().writes[i].size(), cases[i].length) << "report " << int{cases[i].id};
+        EXPECT_EQ(TheFakeHid().writes[i][0], cases[i].id);
+    }
+}
+
+TEST_F(HidapiBackend, NamesADeviceItCannotOpenAndPointsToTheUdevRule) {
+    TheFakeHid().devices = {{"/dev/hidraw3", EACCES}};
+    CaptureStderr();
+    EXPECT_EQ(OpenRemote(), -1);
+    const std::string said = GetCapturedStderr();
+    EXPECT_NE(said.find("/dev/hidraw3"), std::string::npos) << said;
+    EXPECT_NE(said.find("Permission denied"), std::string::npos) << said;
+    EXPECT_NE(said.find("udev/60-tavolen.rules"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+}
+
+TEST_F(HidapiBackend, OpensTheFirstMatchingDeviceThatOpensQuietly) {
+    TheFakeHid().devices = {{"/dev/hidraw1", EACCES}, {"/dev/hidraw2"}};
+    CaptureStderr();
+    EXPECT_GE(OpenRemote(), 0);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(TheFakeHid().openedPath, "/dev/hidraw2");
+}
+
+TEST_F(HidapiBackend, FindsNothingWhenNoRemoteIsThere) {
+    CaptureStderr();
+    EXPECT_EQ(OpenRemote(), -1);
+    EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST_F(HidapiBackend, CopiesAReportAndItsLength) {
+    TheFakeHid().devices = {{"/dev/hidraw0"}};
+    TheFakeHid().reads = {{0x31, 0x00, 0x80, 0x81, 0x82, 0x9A}};
+    ASSERT_GE(OpenRemote(), 0);
+    uint8_t buffer[kReportBufferSize] = {};
+    int32_t got = 0;
+    EXPECT_EQ(ReadReport(handle, buffer, &got), 6);
+    EXPECT_EQ(got, 6);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 7),
+              (std::vector<uint8_t>{0x31, 0x00, 0x80, 0x81, 0x82, 0x9A, 0x00}));
+}
+
+TEST_F(HidapiBackend, ALostDeviceWaitsForTheCloseInsteadOfSpinning) {
+    TheFakeHid().devices = {{"/dev/hidraw0"}};
+    TheFakeHid().readFails = true;
+    ASSERT_GE(OpenRemote(), 0);
+    CaptureStderr();
+    int32_t results[3] = {0, 0, 0};
+    uint8_t buffer[kReportBufferSize];
+    std::thread reader([&] {
+        int32_t got = 0;
+        results[0] = ReadReport(handle, buffer, &got);
+        results[1] = ReadReport(handle, buffer, &got);  // the handle is closed now
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int32_t written = 0;
+    const uint8_t mode[kReportBufferSize] = {0x12, 0x00, 0x30};
+    results[2] = WriteReport(handle, mode, &written);
+    CloseHidHandle(handle);
+    reader.join();
+    handle = -1;
+    EXPECT_EQ(GetCapturedStderr(), "Wii-Remote disconnected.\n");
+    EXPECT_EQ(TheFakeHid().readCalls, 1);
+    EXPECT_EQ(results[0], -1);
+    EXPECT_EQ(results[1], -1);
+    EXPECT_EQ(results[2], -1);
+    EXPECT_TRUE(TheFakeHid().writes.empty());
+    EXPECT_EQ(TheFakeHid().closes, 1);
+}
+
+}  // namespace
