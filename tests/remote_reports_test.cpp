@@ -1,6 +1,7 @@
 // Decoding of input reports into RemoteState and the bytes of each command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,8 +50,8 @@ const std::vector<uint8_t> kFull = {0x00, 0x01, 0x80, 0x81, 0x9A, 0x12, 0x34, 0x
                                     0xFF, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x02, 0xE0};
 
 std::vector<uint8_t> WithId(uint8_t id) {
-    std::vector<uint8_t> r{id};
-    r.insert(r.end(), kFull.begin(), kFull.end());
+    std::vector<uint8_t> r(1 + kFull.size(), id);
+    std::copy(kFull.begin(), kFull.end(), r.begin() + 1);
     return r;
 }
 
