@@ -20,6 +20,7 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 constexpr int kVendorNintendo = 0x057E;
 constexpr int kProductRemote = 0x0306;
+constexpr int kProductRemotePlus = 0x0330;  // the later model, same protocol here
 constexpr uint8_t kPlayerLed1 = 0x10;
 constexpr double kProbeWindowMs = 100;
 constexpr int kProbeReaderPauseMs = 100;
@@ -67,8 +68,10 @@ int RunTavolen() {
         return 1;
     }
 
-    deviceHandle.store(OpenHidHandle(kVendorNintendo, kProductRemote), kRelaxed);
-    if (deviceHandle.load(kRelaxed) == -1) {
+    int32_t handle = OpenHidHandle(kVendorNintendo, kProductRemote);
+    if (handle == -1) handle = OpenHidHandle(kVendorNintendo, kProductRemotePlus);
+    deviceHandle.store(handle, kRelaxed);
+    if (handle == -1) {
         ShowErrorMessage("Wii-Remote not found.");
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "sim/scenario.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -137,8 +138,36 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         event->kind = bare.kind;
         return "";
     }
-    if (word == "absent" || word == "rate") return std::string(word) + " comes without a time, before the first event";
+    if (word == "absent" || word == "rate" || word == "product") return std::string(word) + " comes without a time, before the first event";
     return "unknown event '" + std::string(word) + "'";
+}
+
+// absent | rate <hz> | product <hex>: settings of the remote as a whole.
+std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* out) {
+    if (fields[0] == "absent") {
+        if (fields.size() != 1) return "absent takes no fields";
+        out->absent = true;
+        return "";
+    }
+    if (fields.size() != 2) return std::string(fields[0]) + " needs one value";
+    if (fields[0] == "rate") {
+        uint64_t rate = 0;
+        if (!ReadDecimal(fields[1], static_cast<uint64_t>(kLimits.maxRate), &rate) ||
+            rate < static_cast<uint64_t>(kLimits.minRate)) {
+            return "rate must be 1-1000";
+        }
+        out->rate = static_cast<int>(rate);
+        return "";
+    }
+    unsigned product = 0;
+    const char* first = fields[1].data();
+    const char* last = first + fields[1].size();
+    const auto [end, failure] = std::from_chars(first, last, product, 16);
+    if (failure != std::errc{} || end != last || fields[1].size() > 4) {
+        return "product must be 1-4 hex digits";
+    }
+    out->product = static_cast<uint16_t>(product);
+    return "";
 }
 
 }  // namespace
@@ -163,19 +192,11 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
         std::string wrong;
         const bool timed = fields[0][0] >= '0' && fields[0][0] <= '9';
         if (!timed) {
-            if (fields[0] == "absent" || fields[0] == "rate") {
+            if (fields[0] == "absent" || fields[0] == "rate" || fields[0] == "product") {
                 if (!out->events.empty()) {
                     wrong = std::string(fields[0]) + " must come before the first event";
-                } else if (fields[0] == "absent") {
-                    if (fields.size() != 1) wrong = "absent takes no fields";
-                    else out->absent = true;
                 } else {
-                    uint64_t rate = 0;
-                    if (fields.size() != 2) wrong = "rate needs one value";
-                    else if (!ReadDecimal(fields[1], static_cast<uint64_t>(kLimits.maxRate), &rate) ||
-                             rate < static_cast<uint64_t>(kLimits.minRate))
-                        wrong = "rate must be 1-1000";
-                    else out->rate = static_cast<int>(rate);
+                    wrong = ReadSetting(fields, out);
                 }
             } else if (fields[0][0] == '-') {
                 wrong = "time must be whole non-negative milliseconds";

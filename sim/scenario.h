@@ -9,6 +9,8 @@
 //   <ms> silent | resume         stop / restart sending reports
 //   <ms> disconnect              the remote is lost from then on
 //   absent | rate <hz>           before the first event
+//   product <hex>                before the first event: 0306 (the default)
+//                                or 0330 for the Wii Remote Plus
 //
 // <ms> is whole milliseconds since the remote was opened, never decreasing.
 // '#' starts a comment; blank lines are allowed.
@@ -26,7 +28,7 @@ struct SimEvent {
     uint32_t ms = 0;
     SimEventKind kind = SimEventKind::Silent;
     int point = 0;              // Ir, IrOff: 0-3
-    int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y, z
+    int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y and z in size
     uint8_t bytes[22] = {};     // Buttons: b1, b2; Raw: the report
     std::size_t length = 0;     // Raw: bytes used
 };
@@ -34,6 +36,7 @@ struct SimEvent {
 struct Scenario {
     bool absent = false;        // opening finds no remote
     int rate = 100;             // reports per second in modes 0x31 and 0x33
+    uint16_t product = 0x0306;  // the product identifier the remote reports
     bool demoMotion = false;    // the four points move on their own, forever
     std::vector<SimEvent> events;  // in time order
 };

@@ -22,7 +22,6 @@ namespace {
 // The remote's numbers, and the few of the simulation.
 struct SimConstants {
     int vendor = 0x057E;
-    int product = 0x0306;
     uint8_t idModeSet = 0x12;       // output: flags, mode
     uint8_t idCameraEnable = 0x13;  // output: 0x04 on
     uint8_t idRegisterWrite = 0x16; // output: space, address, size, data
@@ -364,7 +363,9 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
     }
     SimState& sim = Sim();
     std::lock_guard lock(sim.mutex);
-    if (vendor != kSim.vendor || product != kSim.product || sim.nextScenario.absent) return nullptr;
+    if (vendor != kSim.vendor || product != sim.nextScenario.product || sim.nextScenario.absent) {
+        return nullptr;
+    }
     if (sim.open) {
         if (failure != nullptr) {
             std::snprintf(failure->node, sizeof failure->node, "%s", "simulated remote");

@@ -14,6 +14,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
         "# a remote that does a bit of everything\n"
         "absent\n"
         "rate 250   # faster than usual\n"
+        "product 0330\n"
         "\n"
         "0 ir 1 1023 767 15\n"
         "0 ir 4 0 12\n"
@@ -29,6 +30,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
     ASSERT_TRUE(ParseScenario(text, "s.txt", &scenario, &error)) << error;
     EXPECT_TRUE(scenario.absent);
     EXPECT_EQ(scenario.rate, 250);
+    EXPECT_EQ(scenario.product, 0x0330);
     ASSERT_EQ(scenario.events.size(), 9u);
     const auto& e = scenario.events;
     const SimEventKind kinds[9] = {SimEventKind::Ir, SimEventKind::Ir, SimEventKind::IrOff,
@@ -67,6 +69,9 @@ TEST(ParseScenario, RejectsAMalformedLineWithItsFileAndLine) {
         {"20 silent\n10 resume\n", "s.txt:2: time goes back (after 20)"},
         {"silent\n", "s.txt:1: line must start with a time in milliseconds"},
         {"rate 1001\n", "s.txt:1: rate must be 1-1000"},
+        {"product 10330\n", "s.txt:1: product must be 1-4 hex digits"},
+        {"product 03x0\n", "s.txt:1: product must be 1-4 hex digits"},
+        {"product\n", "s.txt:1: product needs one value"},
         {"0 silent\nrate 10\n", "s.txt:2: rate must come before the first event"},
         {"0 rate 10\n", "s.txt:1: rate comes without a time, before the first event"},
     };
