@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/immortal.h"
+#include "platform/install_paths.h"
 #include "remote/hid_backend.h"
 
 std::atomic<int32_t> deviceHandle{-1};
@@ -80,9 +81,9 @@ int32_t OpenHidHandle(int vendor, int product) {
     if (device == nullptr) {
         if (failure.node[0] != '\0') {
             std::fprintf(stderr,
-                         "Tavolen cannot open the Wii-Remote at %s: %s. "
-                         "Install the udev rule (see README, udev/60-tavolen.rules).\n",
-                         failure.node, failure.reason);
+                         "Tavolen cannot open the Wii-Remote at %s: %s. It needs the udev "
+                         "rule %s (see tavolen(1)); reconnect the remote after installing it.\n",
+                         failure.node, failure.reason, UdevRulePath().c_str());
             std::fflush(stderr);
         }
         return -1;

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "remote/hid_backend.h"
+#include "remote/kernel_driver.h"
 
 namespace {
 
@@ -37,17 +38,22 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
     hid_device_info* list = hid_enumerate(static_cast<unsigned short>(vendor),
                                           static_cast<unsigned short>(product));
     hid_device* device = nullptr;
+    const char* openedPath = nullptr;
     for (hid_device_info* info = list; info != nullptr && device == nullptr; info = info->next) {
         errno = 0;
         device = hid_open_path(info->path);
+        if (device != nullptr) openedPath = info->path;
         if (device == nullptr && failure->node[0] == '\0') {
             const int savedErrno = errno;
             CopyText(failure->node, sizeof failure->node, info->path);
             DescribeOpenFailure(savedErrno, failure->reason, sizeof failure->reason);
         }
     }
+    if (device != nullptr) {
+        failure->node[0] = '\0';
+        WarnAboutKernelRemoteDriver("/sys", openedPath);
+    }
     hid_free_enumeration(list);
-    if (device != nullptr) failure->node[0] = '\0';
     return reinterpret_cast<BackendDevice*>(device);
 }
 

@@ -138,15 +138,15 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         event->kind = bare.kind;
         return "";
     }
-    if (word == "absent" || word == "rate" || word == "product") return std::string(word) + " comes without a time, before the first event";
+    if (word == "absent" || word == "denied" || word == "rate" || word == "product") return std::string(word) + " comes without a time, before the first event";
     return "unknown event '" + std::string(word) + "'";
 }
 
-// absent | rate <hz> | product <hex>: settings of the remote as a whole.
+// absent | denied | rate <hz> | product <hex>: settings of the remote as a whole.
 std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* out) {
-    if (fields[0] == "absent") {
-        if (fields.size() != 1) return "absent takes no fields";
-        out->absent = true;
+    if (fields[0] == "absent" || fields[0] == "denied") {
+        if (fields.size() != 1) return std::string(fields[0]) + " takes no fields";
+        (fields[0] == "absent" ? out->absent : out->denied) = true;
         return "";
     }
     if (fields.size() != 2) return std::string(fields[0]) + " needs one value";
@@ -192,7 +192,8 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
         std::string wrong;
         const bool timed = fields[0][0] >= '0' && fields[0][0] <= '9';
         if (!timed) {
-            if (fields[0] == "absent" || fields[0] == "rate" || fields[0] == "product") {
+            if (fields[0] == "absent" || fields[0] == "denied" || fields[0] == "rate" ||
+                fields[0] == "product") {
                 if (!out->events.empty()) {
                     wrong = std::string(fields[0]) + " must come before the first event";
                 } else {

@@ -8,7 +8,8 @@
 //   <ms> raw <hex bytes>         one input report exactly as given, 1-22 bytes
 //   <ms> silent | resume         stop / restart sending reports
 //   <ms> disconnect              the remote is lost from then on
-//   absent | rate <hz>           before the first event
+//   absent | denied | rate <hz>  before the first event (denied: the remote is
+//                                there but opening it is not permitted)
 //   product <hex>                before the first event: 0306 (the default)
 //                                or 0330 for the Wii Remote Plus
 //
@@ -35,6 +36,7 @@ struct SimEvent {
 
 struct Scenario {
     bool absent = false;        // opening finds no remote
+    bool denied = false;        // opening finds a remote it may not open
     int rate = 100;             // reports per second in modes 0x31 and 0x33
     uint16_t product = 0x0306;  // the product identifier the remote reports
     bool demoMotion = false;    // the four points move on their own, forever

@@ -64,6 +64,9 @@ struct QueuedReport {
 
 }  // namespace
 
+SimOpenedHook simOpenedHook = nullptr;
+SimHandOffHook simHandOffHook = nullptr;
+
 // Only its address matters: the remote's state is process-wide.
 struct BackendDevice {
     int unused = 0;
@@ -366,8 +369,11 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
     if (vendor != kSim.vendor || product != sim.nextScenario.product || sim.nextScenario.absent) {
         return nullptr;
     }
-    if (sim.open) {
-        if (failure != nullptr) {
+    if (sim.open || sim.nextScenario.denied) {
+        if (failure != nullptr && sim.nextScenario.denied) {
+            std::snprintf(failure->node, sizeof failure->node, "%s", "/dev/hidraw-simulated");
+            std::snprintf(failure->reason, sizeof failure->reason, "%s", "Permission denied");
+        } else if (failure != nullptr) {
             std::snprintf(failure->node, sizeof failure->node, "%s", "simulated remote");
             std::snprintf(failure->reason, sizeof failure->reason, "%s", "already open");
         }
@@ -391,6 +397,7 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
     sim.queueHead = 0;
     sim.queueCount = 0;
     sim.outputs.clear();
+    if (simOpenedHook != nullptr) simOpenedHook();
     return &sim.device;
 }
 
@@ -409,6 +416,7 @@ int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, in
             std::memcpy(buffer, report.bytes, length);
             sim.queueHead = (sim.queueHead + 1) % kSim.queueLimit;
             --sim.queueCount;
+            if (simHandOffHook != nullptr) simHandOffHook(buffer, length);
             return static_cast<int>(length);
         }
         if (nowNs >= deadlineNs) return 0;

@@ -29,3 +29,15 @@ std::vector<SimOutput> SimOutputs();
 // Sends one input report now, as the remote would (subject to the queue limit,
 // silence and disconnection). For tests.
 void SimInjectReport(const uint8_t* report, std::size_t length);
+
+// Measurement hooks; nullptr (the default) for none. Set them before the
+// remote is opened. Both run with the remote's lock held, on the calling
+// thread, so they must be short and must not call back into the remote.
+//
+// simOpenedHook: the remote has just been opened (its time 0).
+// simHandOffHook: BackendRead is about to return this input report (length
+// bytes, already in the reader's buffer, which the hook may change).
+using SimOpenedHook = void (*)();
+using SimHandOffHook = void (*)(uint8_t* report, std::size_t length);
+extern SimOpenedHook simOpenedHook;
+extern SimHandOffHook simHandOffHook;

@@ -15,6 +15,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
         "absent\n"
         "rate 250   # faster than usual\n"
         "product 0330\n"
+        "denied\n"
         "\n"
         "0 ir 1 1023 767 15\n"
         "0 ir 4 0 12\n"
@@ -31,6 +32,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
     EXPECT_TRUE(scenario.absent);
     EXPECT_EQ(scenario.rate, 250);
     EXPECT_EQ(scenario.product, 0x0330);
+    EXPECT_TRUE(scenario.denied);
     ASSERT_EQ(scenario.events.size(), 9u);
     const auto& e = scenario.events;
     const SimEventKind kinds[9] = {SimEventKind::Ir, SimEventKind::Ir, SimEventKind::IrOff,
