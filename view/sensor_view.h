@@ -4,6 +4,8 @@
 // request all lead to its destroy handler).
 #pragma once
 
+#include <cstdint>
+
 // Creates the window and its drawing resources and paints it once. False
 // when no visible window could be made.
 bool CreateSensorView();
@@ -18,3 +20,20 @@ void RequestRepaint();
 // From the reader: close the view, and return once its destroy handler has
 // run on the view's thread. Returns at once when there is no open view.
 void RequestClose();
+
+// Why a frame was painted: the view's first paint, the window system's
+// request (exposed or resized), or the reader's repaint request.
+enum class PaintCause { First, Exposed, Repaint };
+
+// What one presented frame showed, for a measurement hook.
+struct ViewFrame {
+    PaintCause cause;
+    int32_t drawnX[4];      // the camera x of each point as drawn
+    uint32_t repaintEvent;  // the event type of the reader's repaint requests
+};
+
+// Called on the view's thread right after each frame is presented; nullptr
+// (the default) for none. Set it before CreateSensorView. For measurements
+// only: the product leaves it unset.
+using ViewFrameHook = void (*)(const ViewFrame& frame);
+extern ViewFrameHook viewFrameHook;

@@ -1,0 +1,25 @@
+# Runs tavolen-bench --quick --offscreen-only and checks that it ends with
+# code 0 and prints its whole table.
+execute_process(COMMAND ${BENCH} --quick --offscreen-only
+  RESULT_VARIABLE code OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+message("${output}")
+if(NOT code EQUAL 0)
+  message(FATAL_ERROR "tavolen-bench ended with ${code}:\n${errors}")
+endif()
+foreach(row
+    "start-up: open to first frame"
+    "latency at 100/s: 99th percentile"
+    "latency at 1000/s: maximum"
+    "repaints waiting in the queue, most, at 1000/s"
+    "processor ratio program / baseline"
+    "peak resident memory: program")
+  string(FIND "${output}" "${row}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the table lacks the row '${row}'")
+  endif()
+endforeach()
+# Every row carries a figure, not a dash: each measurement ran.
+string(REGEX MATCH "\n[^\n|]+\\| - " missing "${output}")
+if(missing)
+  message(FATAL_ERROR "a figure is missing:${missing}")
+endif()
