@@ -1,0 +1,153 @@
+// Runs that go wrong: no remote, a remote that does not answer the probe, a
+// remote lost while the view is open, no display, and a bad command line.
+#include <X11/keysym.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "program_fixture.h"
+
+namespace e2e {
+namespace {
+
+struct StartFailure {
+    const char* name;
+    std::vector<std::string> args;  // options, or empty to use `script`
+    const char* script;
+    const char* message;
+    std::vector<std::string> log;   // the log's reports, without times
+};
+
+const StartFailure kStartFailures[] = {
+    {"AbsentScenario", {"--scenario", "absent"}, "", "Wii-Remote not found.", {}},
+    {"AbsentScript", {}, "absent\n", "Wii-Remote not found.", {}},
+    {"SilentScenario", {"--scenario", "silent"}, "", "Wii-Remote cannot open.",
+     {"12 00 31", "close"}},
+    {"SilentScript", {}, "0 silent\n", "Wii-Remote cannot open.", {"12 00 31", "close"}},
+    {"AccelXZero", {}, "0 accel 0 128 154\n", "Wii-Remote cannot open.", {"12 00 31", "close"}},
+    {"FirstReportAfterProbe", {}, "0 silent\n150 resume\n", "Wii-Remote cannot open.",
+     {"12 00 31", "close"}},
+};
+
+void PrintTo(const StartFailure& c, std::ostream* out) { *out << c.name; }
+
+std::vector<std::string> Reports(const std::vector<LogLine>& log) {
+    std::vector<std::string> reports;
+    for (const LogLine& line : log) reports.push_back(line.close ? "close" : Hex(line.bytes));
+    return reports;
+}
+
+class StartFailureTest : public ProgramTest,
+                         public ::testing::WithParamInterface<std::tuple<StartFailure, bool>> {};
+
+TEST_P(StartFailureTest, ReportsTheFaultAndEndsWithOne) {
+    const auto& [c, withDisplay] = GetParam();
+    if (withDisplay) {
+        ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    }
+    Run& run = Launch(c.args.empty() ? Script(c.script) : c.args);
+
+    if (withDisplay) {
+        // The box waits for its OK: the program must not end on its own.
+        const std::optional<XClient::Window> box = X().WaitForWindow("Error", kStartDeadline);
+        ASSERT_TRUE(box.has_value()) << "no Error box; stderr: " << Stderr(run);
+        std::this_thread::sleep_for(milliseconds(1000));
+        EXPECT_TRUE(run.process->Running()) << "ended before the box's OK";
+        EXPECT_TRUE(X().FindWindows("Tavolen").empty());
+        X().SendKey(*box, XK_Return);
+    }
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(CountLines(Stderr(run), c.message), 1) << Stderr(run);
+    EXPECT_EQ(Reports(FinalLog(run)), c.log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Remotes, StartFailureTest,
+                         ::testing::Combine(::testing::ValuesIn(kStartFailures), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "WithDisplay" : "NoDisplay");
+                         });
+
+TEST_F(ProgramTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
+    Run& run = Launch(Script("0 ir 1 300 200\n"));
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(CountLines(Stderr(run), "Tavolen cannot open its window."), 1) << Stderr(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+TEST_F(ProgramTest, DisconnectedRemoteLeavesAnIdleWindowThatEscapeEnds) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script("0 ir 1 300 200\n2000 disconnect\n"));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    ASSERT_TRUE(WaitFor([&] { return CountLines(Stderr(run), "Wii-Remote disconnected.") > 0; },
+                        kStartDeadline))
+        << "stderr: " << Stderr(run);
+
+    const std::optional<double> before = CpuSeconds(run.process->pid());
+    std::this_thread::sleep_for(milliseconds(1000));
+    const std::optional<double> after = CpuSeconds(run.process->pid());
+    ASSERT_TRUE(before && after);
+    EXPECT_LT(*after - *before, 0.3) << "processor seconds used in the second after the loss";
+
+    EXPECT_TRUE(run.process->Running());
+    EXPECT_EQ(X().FindWindows("Tavolen").size(), 1u);
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_EQ(CountLines(Stderr(run), "Wii-Remote disconnected."), 1) << Stderr(run);
+}
+
+// Refused before anything else: exit code 2, one line on stderr, no log line
+// and nothing in the runtime directory (no lock taken).
+struct BadStart {
+    const char* name;
+    std::vector<std::string> args;  // "SCRIPT" stands for the script's path
+    const char* script;
+};
+
+const BadStart kBadStarts[] = {
+    {"UnknownOption", {"--bogus"}, ""},
+    {"StrayArgument", {"demo"}, ""},
+    {"MissingValue", {"--scenario"}, ""},
+    {"UnknownScenario", {"--scenario", "nosuch"}, ""},
+    {"ScenarioTwice", {"--scenario", "still", "--scenario", "demo"}, ""},
+    {"ScriptAndScenario", {"--script", "SCRIPT", "--scenario", "demo"}, "0 ir 1 1 1\n"},
+    {"MissingScript", {"--script", "/nonexistent/tavolen-script.txt"}, ""},
+    {"PointNumberFive", {"--script", "SCRIPT"}, "0 ir 5 100 100\n"},
+    {"PointNumberZero", {"--script", "SCRIPT"}, "0 ir 0 100 100\n"},
+    {"XTooLarge", {"--script", "SCRIPT"}, "0 ir 1 1024 0\n"},
+    {"YTooLarge", {"--script", "SCRIPT"}, "0 ir 1 0 768\n"},
+    {"TimeGoesBack", {"--script", "SCRIPT"}, "100 silent\n50 resume\n"},
+    {"FractionalTime", {"--script", "SCRIPT"}, "1.5 silent\n"},
+    {"MissingTime", {"--script", "SCRIPT"}, "ir 1 10 10\n"},
+    {"BadHexButton", {"--script", "SCRIPT"}, "0 buttons 00 8G\n"},
+    {"AccelTooLarge", {"--script", "SCRIPT"}, "0 accel 256 128 154\n"},
+    {"AbsentAfterAnEvent", {"--script", "SCRIPT"}, "0 silent\nabsent\n"},
+    {"UnknownEvent", {"--script", "SCRIPT"}, "# fine\n\n0 wobble\n"},
+};
+
+void PrintTo(const BadStart& c, std::ostream* out) { *out << c.name; }
+
+class BadStartTest : public ProgramTest, public ::testing::WithParamInterface<BadStart> {};
+
+TEST_P(BadStartTest, EndsWithTwoAndOneLineOnStderr) {
+    const BadStart& c = GetParam();
+    std::vector<std::string> args = {"--log", Dir().File("tavolen.log")};
+    for (const std::string& arg : c.args) {
+        args.push_back(arg == "SCRIPT" ? Script(c.script)[1] : arg);
+    }
+    Run& run = LaunchExactly(args, "tavolen");
+    ASSERT_TRUE(EndsWith(run, 2));
+    const std::string err = Stderr(run);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_GT(err.size(), 1u);
+    EXPECT_EQ(err.back(), '\n');
+    EXPECT_EQ(LogText(run), "");
+    EXPECT_TRUE(std::filesystem::is_empty(RuntimeDir()));
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, BadStartTest, ::testing::ValuesIn(kBadStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace e2e
