@@ -30,6 +30,12 @@ const ShutdownCase kShutdownCases[] = {
      "0 ir 1 300 200\n"
      "1500 buttons 00 80\n",
      Ending::HomeButton, 1500},
+    // The Wii Remote Plus is found under its own product identifier.
+    {"HomeButtonOnRemotePlus", false,
+     "product 0330\n"
+     "0 ir 1 300 200\n"
+     "1500 buttons 00 80\n",
+     Ending::HomeButton, 1500},
 };
 
 void PrintTo(const ShutdownCase& c, std::ostream* out) { *out << c.name; }
