@@ -10,8 +10,8 @@
 //   <ms> disconnect              the remote is lost from then on
 //   absent | denied | rate <hz>  before the first event (denied: the remote is
 //                                there but opening it is not permitted)
-//   product <hex>                before the first event: 0306 (the default)
-//                                or 0330 for the Wii Remote Plus
+//   product <hex>                before the first event: the product identifier
+//                                it reports, 0306 by default, 0330 for the Plus
 //
 // <ms> is whole milliseconds since the remote was opened, never decreasing.
 // '#' starts a comment; blank lines are allowed.

@@ -126,8 +126,13 @@ bool IsCameraOn(const SimState& sim) {
            sim.cameraRegisters[kSim.cameraFormat] == kSim.formatExtended;
 }
 
+// An empty report is none: queued, it would take a slot and read as "nothing
+// came in time".
 void EnqueueReport(SimState& sim, const uint8_t* bytes, std::size_t length) {
-    if (!sim.open || sim.silent || sim.disconnected || sim.queueCount == kSim.queueLimit) return;
+    if (length == 0 || !sim.open || sim.silent || sim.disconnected ||
+        sim.queueCount == kSim.queueLimit) {
+        return;
+    }
     QueuedReport& slot = sim.queue[(sim.queueHead + sim.queueCount) % kSim.queueLimit];
     slot.length = std::min(length, kSim.maxInputLength);
     std::memcpy(slot.bytes, bytes, slot.length);
