@@ -1,6 +1,7 @@
 #include "control/startup.h"
 
 #include <cstdio>
+#include <string>
 
 #include "control/main_reader.h"
 #include "control/spin_delay.h"
@@ -8,6 +9,7 @@
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
 #include "platform/threads.h"
+#include "platform/wait_wake.h"
 #include "remote/ir_setup.h"
 #include "remote/remote_reports.h"
 #include "view/sensor_view.h"
@@ -28,9 +30,9 @@ constexpr int kProbeReaderPauseMs = 100;
 // 1 from the probe reader's first pass through its loop until it leaves it.
 std::atomic<uint8_t> probeReaderActive{0};
 
-// False from the probe reader's start until its thread has left its loop;
-// the main reader waits for it so that one thread at a time reads.
-std::atomic<bool> probeReaderDone{true};
+// 0 from the probe reader's start until its thread has left its loop; the
+// main reader waits for 1 so that one thread at a time reads.
+std::atomic<int> probeReaderDone{1};
 
 void ProbeReader() {
     while (readingEnabled.load(kRelaxed) != 0) {
@@ -39,8 +41,8 @@ void ProbeReader() {
         SleepMilliseconds(kProbeReaderPauseMs);
     }
     probeReaderActive.store(0, kRelaxed);
-    probeReaderDone.store(true, std::memory_order_release);
-    probeReaderDone.notify_all();
+    probeReaderDone.store(1, std::memory_order_release);
+    WakeAllWaiters(probeReaderDone);
 }
 
 }  // namespace
@@ -48,14 +50,14 @@ void ProbeReader() {
 bool ProbeRemote() {
     RemoteState.accelX.store(0, kRelaxed);
     readingEnabled.store(1, kRelaxed);
-    probeReaderDone.store(false, kRelaxed);
-    if (!StartDetachedThread(ProbeReader)) probeReaderDone.store(true, kRelaxed);
+    probeReaderDone.store(0, kRelaxed);
+    if (!StartDetachedThread(ProbeReader)) probeReaderDone.store(1, kRelaxed);
     SpinDelay(kProbeWindowMs);
     readingEnabled.store(0, kRelaxed);
     return RemoteState.accelX.load(kRelaxed) != 0;
 }
 
-void WaitForProbeReader() { probeReaderDone.wait(false, std::memory_order_acquire); }
+void WaitForProbeReader() { WaitWhileEqual(probeReaderDone, 0); }
 
 int RunTavolen() {
     switch (AcquireSingleInstanceLock("tavolen-001")) {
@@ -69,10 +71,15 @@ int RunTavolen() {
     }
 
     int32_t handle = OpenHidHandle(kVendorNintendo, kProductRemote);
-    if (handle == -1) handle = OpenHidHandle(kVendorNintendo, kProductRemotePlus);
+    std::string failure = LastOpenFailure();
+    if (handle == -1) {
+        handle = OpenHidHandle(kVendorNintendo, kProductRemotePlus);
+        if (failure.empty()) failure = LastOpenFailure();
+    }
     deviceHandle.store(handle, kRelaxed);
     if (handle == -1) {
-        ShowErrorMessage("Wii-Remote not found.");
+        // A remote that is there but may not be opened is named, with what to do.
+        ShowErrorMessage(failure.empty() ? "Wii-Remote not found." : failure.c_str());
         return 1;
     }
     SetButtonsAccelMode();

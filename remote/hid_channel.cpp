@@ -61,12 +61,18 @@ Slot* FindSlot(int32_t handle) {
     return slot.device != nullptr && !slot.closing ? &slot : nullptr;
 }
 
+// The message LastOpenFailure returns; written by OpenHidHandle on the
+// start-up thread only.
+char lastOpenFailure[1024];
+
 void SayDeviceLost() {
     std::fputs("Wii-Remote disconnected.\n", stderr);
     std::fflush(stderr);
 }
 
 }  // namespace
+
+const char* LastOpenFailure() { return lastOpenFailure; }
 
 std::size_t ReportLength(uint8_t reportId) {
     for (const PayloadLength& entry : kPayloadLengths) {
@@ -78,13 +84,12 @@ std::size_t ReportLength(uint8_t reportId) {
 int32_t OpenHidHandle(int vendor, int product) {
     BackendOpenFailure failure{};
     BackendDevice* device = BackendOpen(vendor, product, &failure);
+    lastOpenFailure[0] = '\0';
     if (device == nullptr) {
         if (failure.node[0] != '\0') {
-            std::fprintf(stderr,
-                         "Tavolen cannot open the Wii-Remote at %s: %s. It needs the udev "
-                         "rule %s (see tavolen(1)); reconnect the remote after installing it.\n",
-                         failure.node, failure.reason, UdevRulePath().c_str());
-            std::fflush(stderr);
+            std::snprintf(lastOpenFailure, sizeof lastOpenFailure,
+                          "Tavolen cannot open the Wii-Remote at %s: %s. %s", failure.node,
+                          failure.reason, DeviceAccessAdvice().c_str());
         }
         return -1;
     }

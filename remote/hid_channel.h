@@ -17,9 +17,13 @@ inline constexpr std::size_t kReportBufferSize = 256;
 extern std::atomic<int32_t> deviceHandle;
 
 // Finds the first device with these identifiers that opens and returns a
-// small non-negative handle, or -1. A matching device that exists but cannot
-// be opened is named on standard error with the reason.
+// small non-negative handle, or -1.
 int32_t OpenHidHandle(int vendor, int product);
+
+// Why the last OpenHidHandle that returned -1 failed, as one line for the
+// user when a matching device exists but did not open (its node, the reason
+// and what to do); "" when that open found no matching device at all.
+const char* LastOpenFailure();
 
 // Waits for one input report and copies it into buffer (at most
 // kReportBufferSize bytes). Returns the report's length, or -1 when the handle

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "control/main_reader.h"
+#include "platform/wait_wake.h"
 #include "remote/remote_reports.h"
 
 ViewFrameHook viewFrameHook = nullptr;
@@ -79,7 +80,7 @@ void DestroyView() {
     if (!PushViewEvent(quitRequestEvent, 0)) quitUnqueued = true;
     ShutDownRemote();
     viewPhase.store(kViewDestroyed, std::memory_order_release);
-    viewPhase.notify_all();
+    WakeAllWaiters(viewPhase);
 }
 
 void HandleEvent(const SDL_Event& event) {
@@ -184,5 +185,5 @@ void RequestRepaint() {
 void RequestClose() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (!PushViewEvent(closeEvent)) return;
-    viewPhase.wait(kViewOpen, std::memory_order_acquire);
+    WaitWhileEqual(viewPhase, kViewOpen);
 }

@@ -20,3 +20,8 @@ std::string UdevRulePath() {
     }
     return TAVOLEN_SOURCE_UDEV_RULE;
 }
+
+std::string DeviceAccessAdvice() {
+    return "It needs the udev rule " + UdevRulePath() +
+           " (see tavolen(1)); reconnect the remote after installing it.";
+}
