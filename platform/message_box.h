@@ -4,3 +4,8 @@
 #pragma once
 
 void ShowErrorMessage(const char* text);
+
+// Dismisses the box now shown, if any, as its OK button would, and makes every
+// later ShowErrorMessage return at once after writing its line. Callable from
+// any thread; the end of the program asks for it.
+void DismissErrorMessages();
