@@ -1,5 +1,6 @@
 #include "control/main_reader.h"
 
+#include "control/reader_gate.h"
 #include "control/spin_delay.h"
 #include "control/startup.h"
 #include "remote/remote_reports.h"
@@ -11,8 +12,8 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint8_t kHomeAlone = 0x80;
 constexpr int32_t kUnseen = 1023;
 
-// Set by the first ShutDownRemote; the reader does not start reading after it.
-std::atomic<bool> remoteShutDown{false};
+// Closed by the first ShutDownRemote; the reader does not start reading after it.
+ReaderGate readerGate(readingEnabled);
 
 }  // namespace
 
@@ -20,8 +21,7 @@ void MainReader() {
     // The view is created meanwhile; no request comes before this wait ends.
     SpinDelay(500);
     WaitForProbeReader();
-    if (remoteShutDown.load(kRelaxed)) return;
-    readingEnabled.store(1, kRelaxed);
+    if (!readerGate.Open()) return;
     while (readingEnabled.load(kRelaxed) != 0) {
         ReadRemoteReport();
         // The whole byte: HOME with any other button of that byte does not close.
@@ -35,8 +35,7 @@ void MainReader() {
 }
 
 void ShutDownRemote() {
-    if (remoteShutDown.exchange(true)) return;
-    readingEnabled.store(0, kRelaxed);
+    if (!readerGate.Close()) return;  // sets readingEnabled to 0
     SetButtonsOnlyMode();
     CloseHidHandle(deviceHandle.load(kRelaxed));
 }
