@@ -14,7 +14,8 @@
 //                                it reports, 0306 by default, 0330 for the Plus
 //
 // <ms> is whole milliseconds since the remote was opened, never decreasing.
-// '#' starts a comment; blank lines are allowed.
+// '#' starts a comment; blank lines are allowed; a UTF-8 byte-order mark at
+// the start is skipped.
 #pragma once
 
 #include <cstddef>
@@ -48,8 +49,13 @@ struct Scenario {
 bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* out,
                    std::string* error);
 
-// Reads and parses a script file; an unreadable file is an error too.
+// Reads and parses a script file; an unreadable file, a directory and
+// anything larger than 16 MiB are errors too.
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error);
+
+// text in single quotes for an error line: at most 60 characters of it, with
+// control characters shown as '?'.
+std::string QuoteForMessage(std::string_view text);
 
 // The built-in scenarios: "demo" (moving points), "absent", "silent",
 // "still" (points held still). False for an unknown name.

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/immortal.h"
@@ -81,6 +83,8 @@ struct SimState {
     std::condition_variable changed;  // a report was queued, or the remote went
     Scenario nextScenario;            // taken by the next BackendOpen
     std::FILE* log = nullptr;         // output report log, or nullptr
+    std::string logName;              // for the message when writing it fails
+    bool logFailed = false;           // that message was given
     BackendDevice device;             // the one handle BackendOpen hands out
     bool open = false;
 
@@ -326,7 +330,12 @@ void RecordOutput(SimState& sim, int64_t nowNs, const uint8_t* bytes, std::size_
         if (close) std::fputs(" close", sim.log);
         for (std::size_t i = 0; i < length; ++i) std::fprintf(sim.log, " %02X", bytes[i]);
         std::fputc('\n', sim.log);
-        std::fflush(sim.log);
+        if ((std::fflush(sim.log) != 0 || std::ferror(sim.log) != 0) && !sim.logFailed) {
+            sim.logFailed = true;
+            std::fprintf(stderr, "tavolen-sim: cannot write the log %s: %s\n", sim.logName.c_str(),
+                         std::strerror(errno));
+            std::fflush(stderr);
+        }
     }
     sim.outputs.push_back(std::move(output));
 }
@@ -343,10 +352,12 @@ void SimUseScenario(const Scenario& scenario) {
     sim.nextScenario = scenario;
 }
 
-void SimUseLog(std::FILE* log) {
+void SimUseLog(std::FILE* log, const char* name) {
     SimState& sim = Sim();
     std::lock_guard lock(sim.mutex);
     sim.log = log;
+    sim.logName = name;
+    sim.logFailed = false;
 }
 
 std::vector<SimOutput> SimOutputs() {

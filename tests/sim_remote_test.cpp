@@ -212,6 +212,20 @@ TEST_F(SimRemote, DisconnectFailsAtOnceAndOnlyTheCloseIsLoggedAfter) {
     EXPECT_STREQ(text, expected);
 }
 
+TEST_F(SimRemote, ALogThatCannotBeWrittenIsSaidOnceAndTheRemoteGoesOn) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    SimUseLog(full, "/dev/full");
+    Open("");
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Write({0x11, 0x10}), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tavolen-sim: cannot write the log /dev/full: No space left on device\n");
+    EXPECT_EQ(SimOutputs().size(), 3u);
+    SimUseLog(nullptr);
+    std::fclose(full);
+}
+
 TEST_F(SimRemote, DemoPointsMoveApartAcrossTheCameraField) {
     Scenario demo;
     ASSERT_TRUE(BuiltInScenario("demo", &demo));
