@@ -18,7 +18,8 @@ int RunSensorView();
 void RequestRepaint();
 
 // From the reader: close the view, and return once its destroy handler has
-// run on the view's thread. Returns at once when there is no open view.
+// run on the view's thread. Returns at once when there is no open view. On
+// the view's own thread the handler runs at once, inside the call.
 void RequestClose();
 
 // Why a frame was painted: the view's first paint, the window system's

@@ -133,6 +133,11 @@ void ProgramTest::StartDisplay() {
     ASSERT_TRUE(client_->connected()) << "cannot connect to " << xvfb_->display();
 }
 
+void ProgramTest::StopDisplay() {
+    client_.reset();
+    xvfb_.reset();
+}
+
 std::vector<std::string> ProgramTest::Script(const std::string& text, const std::string& name) {
     const std::string path = dir_.File(name + ".txt");
     WriteFile(path, text);
@@ -148,9 +153,9 @@ ProgramTest::Run& ProgramTest::Launch(const std::vector<std::string>& args,
 }
 
 ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& args,
-                                             const std::string& name) {
+                                             const std::string& name, const std::string& program) {
     Process::Options options;
-    options.argv = {TAVOLEN_SIM};
+    options.argv = {program};
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.env = BaseEnvironment();
     options.env["XDG_RUNTIME_DIR"] = runtimeDir_;
