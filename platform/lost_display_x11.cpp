@@ -2,16 +2,25 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
 void (*lostHandler)();
+std::atomic<bool> lost{false};
 
 // Xlib calls this for any of the process's connections (SDL's included, as
 // it uses the same libX11) when the server is gone; returning would let Xlib
-// print its own message and exit.
+// print its own message and exit. More than one thread can find the loss
+// (SDL wakes the view's thread from the reader through the connection): the
+// first ends the process, any other waits for that.
 int OnIoError(Display*) {
+    if (lost.exchange(true)) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     if (lostHandler != nullptr) lostHandler();
     std::_Exit(1);
 }
