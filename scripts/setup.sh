@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-apps                     # end-to-end tests: display, keys, xwd
   xfonts-base                               # SDL's X11 message box draws with core fonts
   man-db                                    # the package test renders the manual
+  lintian                                   # the package test checks the .deb against Debian policy
 )
 
 missing=()
