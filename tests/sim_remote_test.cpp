@@ -205,7 +205,7 @@ TEST_F(SimRemote, DisconnectFailsAtOnceAndOnlyTheCloseIsLoggedAfter) {
     EXPECT_GE(outputs[2].ms, 300.0);
     char text[256] = {}, expected[256];
     std::rewind(log);
-    std::fread(text, 1, sizeof text - 1, log);
+    EXPECT_GT(std::fread(text, 1, sizeof text - 1, log), 0u);
     std::fclose(log);
     std::snprintf(expected, sizeof expected, "%.3f 11 AB\n%.3f 12 04 33\n%.3f close\n", outputs[0].ms,
                   outputs[1].ms, outputs[2].ms);
