@@ -1,5 +1,7 @@
 #include "control/main_reader.h"
 
+#include <mutex>
+
 #include "control/reader_gate.h"
 #include "control/spin_delay.h"
 #include "control/startup.h"
@@ -15,6 +17,10 @@ constexpr int32_t kUnseen = 1023;
 // Closed by the first ShutDownRemote; the reader does not start reading after it.
 ReaderGate readerGate(readingEnabled);
 
+// Held while a command of the shutdown or a mode re-send is sent: they share
+// outputReport, and a lost display can start the shutdown on the reader.
+std::mutex commandMutex;
+
 }  // namespace
 
 void MainReader() {
@@ -23,7 +29,9 @@ void MainReader() {
     WaitForProbeReader();
     if (!readerGate.Open()) return;
     while (readingEnabled.load(kRelaxed) != 0) {
-        ReadRemoteReport();
+        // The remote sends a status report unasked when an extension is
+        // plugged in or pulled out, and then no data until a mode is set.
+        if (ReadRemoteReport() == kReportStatus) RequestReportingMode();
         // The whole byte: HOME with any other button of that byte does not close.
         if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.
@@ -35,7 +43,16 @@ void MainReader() {
 }
 
 void ShutDownRemote() {
-    if (!readerGate.Close()) return;  // sets readingEnabled to 0
-    SetButtonsOnlyMode();
+    {
+        std::lock_guard lock(commandMutex);
+        if (!readerGate.Close()) return;  // sets readingEnabled to 0
+        SetButtonsOnlyMode();
+    }
     CloseHidHandle(deviceHandle.load(kRelaxed));
+}
+
+void ResendReportingMode() {
+    std::lock_guard lock(commandMutex);
+    if (readerGate.IsClosed()) return;
+    SetReportingMode(0x00, kReportButtonsAccelIr);
 }

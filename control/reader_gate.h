@@ -28,6 +28,12 @@ public:
         return true;
     }
 
+    // Whether the shutdown has come.
+    bool IsClosed() {
+        std::lock_guard lock(mutex_);
+        return shutDown_;
+    }
+
 private:
     std::mutex mutex_;
     bool shutDown_ = false;

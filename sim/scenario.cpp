@@ -18,6 +18,7 @@ struct ScriptLimits {
     int maxSize = 15;
     int defaultSize = 2;
     int maxAccel = 255;
+    int maxBattery = 255;
     int minRate = 1;
     int maxRate = 1000;
     std::size_t maxRawBytes = sizeof(SimEvent::bytes);
@@ -124,6 +125,17 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
             if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte " + QuoteForMessage(Arg(i));
         }
         event->length = argCount;
+        return "";
+    }
+    if (word == "extension") {
+        if (argCount != 1 || (Arg(0) != "on" && Arg(0) != "off")) return "extension needs on or off";
+        event->kind = SimEventKind::Extension;
+        event->x = Arg(0) == "on" ? 1 : 0;
+        return "";
+    }
+    if (word == "battery") {
+        if (argCount != 1 || !Decimal(0, kLimits.maxBattery, &event->x)) return "battery needs a level 0-255";
+        event->kind = SimEventKind::Battery;
         return "";
     }
     struct Bare {

@@ -29,6 +29,9 @@ std::atomic<int> viewPhase{kNoView};
 // A repaint event is queued and not yet painted: further requests merge.
 RepaintLatch repaintLatch;
 
+// A mode re-send is queued and not yet done: further requests merge.
+std::atomic<bool> modePending{false};
+
 // The thread that created the view and runs its loop.
 std::thread::id viewThread;
 
@@ -36,6 +39,7 @@ std::thread::id viewThread;
 Uint32 repaintEvent;
 Uint32 closeEvent;
 Uint32 quitRequestEvent;
+Uint32 modeEvent;
 
 // Owned by the view's thread.
 SDL_Window* viewWindow;
@@ -112,6 +116,9 @@ void HandleEvent(const SDL_Event& event) {
         PaintView(PaintCause::Repaint);
     } else if (event.type == closeEvent) {
         DestroyView();
+    } else if (event.type == modeEvent) {
+        modePending.store(false);
+        ResendReportingMode();
     }
 }
 
@@ -148,11 +155,12 @@ bool CreateSensorView() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
     if (!IsVisibleDriver()) return false;
-    const Uint32 first = SDL_RegisterEvents(3);
+    const Uint32 first = SDL_RegisterEvents(4);
     if (first == static_cast<Uint32>(-1)) return false;
     repaintEvent = first;
     closeEvent = first + 1;
     quitRequestEvent = first + 2;
+    modeEvent = first + 3;
 
     viewWindow = SDL_CreateWindow("Tavolen", kWindowX, kWindowY, kOuterWidth, kOuterHeight,
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
@@ -188,6 +196,12 @@ void RequestRepaint() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (!repaintLatch.Raise()) return;
     if (!PushViewEvent(repaintEvent)) repaintLatch.Cancel();
+}
+
+void RequestReportingMode() {
+    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    if (modePending.exchange(true)) return;
+    if (!PushViewEvent(modeEvent)) modePending.store(false);
 }
 
 void RequestClose() {
