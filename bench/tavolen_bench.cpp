@@ -3,7 +3,10 @@
 // with the simulated remote, under an Xvfb of its own and under SDL's
 // offscreen driver.
 //
-//   tavolen-bench [--quick] [--offscreen-only]
+//   tavolen-bench [--quick] [--offscreen-only] [--record]
+//
+// --record: the program runs record what the remote sends (tavolen --record),
+// to show what recording costs and how large a recording grows.
 //
 // Every measurement runs in a child process of its own (this program started
 // again with --child), with a fresh XDG_RUNTIME_DIR for the program's
@@ -52,6 +55,7 @@
 #include <vector>
 
 #include "control/startup.h"
+#include "remote/session_recorder.h"
 #include "sim/scenario.h"
 #include "sim/sim_remote.h"
 #include "view/sensor_view.h"
@@ -99,6 +103,7 @@ struct ChildSettings {
     double fps = 100;      // Baseline: frames per second
     int warmupMs = 1000;   // after kSettleMs, before the window
     int windowMs = 10000;
+    bool record = false;   // the program records the session (--record)
 };
 
 struct FrameRecord {
@@ -284,9 +289,18 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
     simHandOffHook = NumberReport;
     viewFrameHook = NoteFrame;
 
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    const std::string recording = std::string(runtimeDir != nullptr ? runtimeDir : "/tmp") + "/recording.txt";
+    std::string recordingError;
+    if (settings.record && !StartRecording(recording.c_str(), "tavolen-bench", &recordingError)) {
+        std::fprintf(stderr, "bench: %s\n", recordingError.c_str());
+        std::_Exit(1);
+    }
+
     Window window;
     std::thread monitor(RunMonitor, settings, &window);
     const int code = RunTavolen();
+    FinishRecording();
     const bool complete = window.done.load(std::memory_order_acquire);
     if (complete) monitor.join(); else monitor.detach();
 
@@ -296,6 +310,11 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
     const int64_t open = record.openNs.load();
     const int64_t firstFrame = record.firstFrameNs.load();
     const int64_t firstRepaint = record.firstRepaintNs.load();
+    if (settings.record) {
+        std::error_code error;
+        const double bytes = static_cast<double>(std::filesystem::file_size(recording, error));
+        if (!error) out.Put("recording_bytes_per_min", bytes / (static_cast<double>(endMs) / 60000.0));
+    }
     if (open != 0 && firstFrame != 0) out.Put("startup_frame_ms", static_cast<double>(firstFrame - open) * 1e-6);
     if (open != 0 && firstRepaint != 0) {
         out.Put("startup_repaint_ms", static_cast<double>(firstRepaint - open) * 1e-6);
@@ -391,6 +410,8 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
             settings.warmupMs = std::atoi(value);
         } else if (name == "--window-ms") {
             settings.windowMs = std::atoi(value);
+        } else if (name == "--record") {
+            settings.record = std::string_view(value) == "1";
         }
     }
     if (settings.kind == ChildKind::Baseline) RunBaselineChild(settings);
@@ -594,11 +615,12 @@ struct Plan {
     int warmupMs = 1000;
     int windowMs = 10000;
     int startupRuns = 4;  // short runs for start-up alone, besides the others
+    bool record = false;  // the program runs record the session
 };
 
 ChildRun MakeProgramRun(const Plan& plan, const char* kind, int rate) {
     return ChildRun{{"--kind", kind, "--rate", std::to_string(rate), "--warmup-ms", std::to_string(plan.warmupMs),
-                     "--window-ms", std::to_string(plan.windowMs)},
+                     "--window-ms", std::to_string(plan.windowMs), "--record", plan.record ? "1" : "0"},
                     kSettleMs + plan.warmupMs + plan.windowMs + kEndMarginMs};
 }
 
@@ -627,7 +649,7 @@ ColumnResult MeasureColumn(const Column& column, const Plan& plan) {
     if (plan.startupRuns > 0) {
         std::fprintf(stderr, "tavolen-bench: %s: %d start-up runs...\n", column.title.c_str(), plan.startupRuns);
     }
-    const Plan startupPlan{0, 200, 0};
+    const Plan startupPlan{0, 200, 0, plan.record};
     for (int i = 0; i < plan.startupRuns; ++i) {
         NoteStartup(result, RunMeasurement(column, MakeProgramRun(startupPlan, "cpu", 100)));
     }
@@ -754,6 +776,11 @@ const Row kRows[] = {
          if (!r.baseline) return "-";
          return FormatWithCount(Format("%.1f MiB", r.baseline->at("child_maxrss_kib") / 1024), 1, "run");
      }},
+    {"recording (--record) at 100/s: bytes per minute", [](const ColumnResult& r) -> Cell {
+        const Figures* figures = Get(r.latency100);
+        if (figures == nullptr || figures->count("recording_bytes_per_min") == 0) return "-";
+        return Format("%.0f", figures->at("recording_bytes_per_min"));
+    }},
 };
 
 std::string ReadCpuModel() {
@@ -831,8 +858,10 @@ int main(int argc, char** argv) {
             plan.startupRuns = 0;
         } else if (option == "--offscreen-only") {
             offscreenOnly = true;
+        } else if (option == "--record") {
+            plan.record = true;
         } else {
-            std::fprintf(stderr, "usage: tavolen-bench [--quick] [--offscreen-only]\n");
+            std::fprintf(stderr, "usage: tavolen-bench [--quick] [--offscreen-only] [--record]\n");
             return 2;
         }
     }

@@ -1,8 +1,24 @@
 #include "control/command_line.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "platform/process.h"
+#include "remote/session_recorder.h"
+
+namespace {
+
+const char* recordPath = nullptr;
+const char* recordingProgram = nullptr;
+
+[[noreturn]] void RefuseRecording(const std::string& why) {
+    std::fprintf(stderr, "%s: %s\n", recordingProgram, why.c_str());
+    EndProcess(2);
+}
+
+}  // namespace
 
 void AnswerHelpOrVersion(std::string_view argument, const char* program, const char* usage) {
     if (argument == "--help") {
@@ -13,4 +29,25 @@ void AnswerHelpOrVersion(std::string_view argument, const char* program, const c
         std::printf("%s %s\n", program, TAVOLEN_VERSION);
         EndProcess(0);
     }
+}
+
+void AskForRecording(const char* path, const char* program) {
+    recordingProgram = program;
+    std::error_code error;
+    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
+        RefuseRecording(std::string("cannot record into ") + path +
+                        ": it exists already, and a recording never replaces a file");
+    }
+    const std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+        RefuseRecording(std::string("cannot record into ") + path + ": no folder " + folder.string());
+    }
+    recordPath = path;
+}
+
+void StartAskedRecording() {
+    if (recordPath == nullptr) return;
+    std::string error;
+    const std::string program = std::string(recordingProgram) + " " + TAVOLEN_VERSION;
+    if (!StartRecording(recordPath, program.c_str(), &error)) RefuseRecording(error);
 }

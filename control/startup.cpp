@@ -15,6 +15,7 @@
 #include "platform/wait_wake.h"
 #include "remote/ir_setup.h"
 #include "remote/remote_reports.h"
+#include "remote/session_recorder.h"
 #include "view/sensor_view.h"
 
 std::atomic<uint8_t> readingEnabled{0};
@@ -76,6 +77,7 @@ int EndDuringStartUp() {
 void EndAfterLostDisplay() {
     std::fputs("Tavolen lost its display.\n", stderr);
     ShutDownRemote();
+    FinishRecording();
     EndProcess(1);
 }
 

@@ -1,27 +1,42 @@
 // tavolen: the program with a real Wii Remote. It takes no command line but
-// --help and --version.
+// --help, --version and --record FILE.
 #include <cstdio>
+#include <string_view>
 
 #include "control/command_line.h"
 #include "control/startup.h"
 #include "platform/process.h"
+#include "remote/session_recorder.h"
 
 namespace {
 
+constexpr const char* kUsageLine = "usage: tavolen [--record FILE] | --help | --version";
 constexpr const char* kUsage =
-    "usage: tavolen [--help | --version]\n"
+    "usage: tavolen [--record FILE] | --help | --version\n"
     "Shows live what a connected Wii Remote's IR camera sees. Escape, the close box\n"
-    "or the remote's HOME button end it.";
+    "or the remote's HOME button end it.\n"
+    "  --record FILE  also write what the remote sends to FILE (a new file), as a\n"
+    "                 script that tavolen-sim --script FILE replays";
+
+[[noreturn]] void Refuse(const char* what, const char* argument) {
+    std::fprintf(stderr, "tavolen: %s '%.60s'; %s\n", what, argument, kUsageLine);
+    EndProcess(2);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
-        if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen", kUsage);
+    if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen", kUsage);
+    const char* record = nullptr;
+    for (int i = 1; i < argc; ++i) {
         // Anything else is a mistake: say so and leave the remote alone.
-        std::fprintf(stderr, "tavolen: unexpected argument '%.60s'; usage: tavolen [--help | --version]\n",
-                     argv[1]);
-        EndProcess(2);
+        if (std::string_view(argv[i]) != "--record") Refuse("unexpected argument", argv[i]);
+        if (i + 1 >= argc) Refuse("a value is missing after", argv[i]);
+        if (record != nullptr) Refuse("given twice:", argv[i]);
+        record = argv[++i];
     }
-    EndProcess(RunTavolen());
+    if (record != nullptr) AskForRecording(record, "tavolen");
+    const int code = RunTavolen(StartAskedRecording);
+    FinishRecording();
+    EndProcess(code);
 }

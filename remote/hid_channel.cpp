@@ -8,6 +8,7 @@
 #include "platform/immortal.h"
 #include "platform/install_paths.h"
 #include "remote/hid_backend.h"
+#include "remote/session_recorder.h"
 
 std::atomic<int32_t> deviceHandle{-1};
 
@@ -93,12 +94,14 @@ int32_t OpenHidHandle(int vendor, int product) {
         }
         return -1;
     }
-    std::lock_guard lock(channel.value.mutex);
+    std::unique_lock lock(channel.value.mutex);
     for (int32_t handle = 0; handle < kSlotCount; ++handle) {
         Slot& slot = channel.value.slots[handle];
         if (slot.device == nullptr) {
             slot = Slot{};
             slot.device = device;
+            lock.unlock();
+            RecordOpened(vendor, product);
             return handle;
         }
     }
@@ -132,7 +135,9 @@ int32_t ReadReport(int32_t handle, uint8_t* buffer, int32_t* bytesRead) {
     }
     --slot->users;
     channel.value.changed.notify_all();
+    lock.unlock();
     if (length <= 0) return -1;
+    RecordInput(report, static_cast<std::size_t>(length));
     std::memcpy(buffer, report, static_cast<std::size_t>(length));
     *bytesRead = length;
     return length;
@@ -149,7 +154,9 @@ int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten
     lock.lock();
     --slot->users;
     channel.value.changed.notify_all();
+    lock.unlock();
     if (written < 0) return -1;
+    RecordOutput(buffer, ReportLength(buffer[0]));
     *bytesWritten = written;
     return written;
 }
@@ -163,4 +170,6 @@ void CloseHidHandle(int32_t handle) {
     channel.value.changed.wait(lock, [slot] { return slot->users == 0; });
     BackendClose(slot->device);
     *slot = Slot{};
+    lock.unlock();
+    RecordClosed();
 }

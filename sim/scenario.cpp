@@ -69,6 +69,10 @@ bool ReadHexByte(std::string_view text, uint8_t* value) {
     return true;
 }
 
+bool IsSetting(std::string_view word) {
+    return word == "absent" || word == "denied" || word == "recorded" || word == "rate" || word == "product";
+}
+
 // Reads "<word> ..." into *event; returns "" or what is wrong with the line.
 std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEvent* event) {
     const std::string_view word = fields[1];
@@ -153,15 +157,16 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         event->kind = bare.kind;
         return "";
     }
-    if (word == "absent" || word == "denied" || word == "rate" || word == "product") return std::string(word) + " comes without a time, before the first event";
+    if (IsSetting(word)) return std::string(word) + " comes without a time, before the first event";
     return "unknown event " + QuoteForMessage(word);
 }
 
-// absent | denied | rate <hz> | product <hex>: settings of the remote as a whole.
+// absent | denied | recorded | rate <hz> | product <hex>: settings of the
+// remote as a whole.
 std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* out) {
-    if (fields[0] == "absent" || fields[0] == "denied") {
+    if (fields[0] == "absent" || fields[0] == "denied" || fields[0] == "recorded") {
         if (fields.size() != 1) return std::string(fields[0]) + " takes no fields";
-        (fields[0] == "absent" ? out->absent : out->denied) = true;
+        (fields[0] == "absent" ? out->absent : fields[0] == "denied" ? out->denied : out->recorded) = true;
         return "";
     }
     if (fields.size() != 2) return std::string(fields[0]) + " needs one value";
@@ -222,8 +227,7 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
         std::string wrong;
         const bool timed = fields[0][0] >= '0' && fields[0][0] <= '9';
         if (!timed) {
-            if (fields[0] == "absent" || fields[0] == "denied" || fields[0] == "rate" ||
-                fields[0] == "product") {
+            if (IsSetting(fields[0])) {
                 if (!out->events.empty()) {
                     wrong = std::string(fields[0]) + " must come before the first event";
                 } else {

@@ -16,6 +16,10 @@
 //                                there but opening it is not permitted)
 //   product <hex>                before the first event: the product identifier
 //                                it reports, 0306 by default, 0330 for the Plus
+//   recorded                     before the first event: a recorded session; the
+//                                remote sends only the script's raw reports (no
+//                                reports of its own, no answers), and still takes
+//                                and logs what it is sent
 //
 // <ms> is whole milliseconds since the remote was opened, never decreasing.
 // '#' starts a comment; blank lines are allowed; a UTF-8 byte-order mark at
@@ -46,6 +50,7 @@ struct Scenario {
     int rate = 100;             // reports per second in modes 0x31 and 0x33
     uint16_t product = 0x0306;  // the product identifier the remote reports
     bool demoMotion = false;    // the four points move on their own, forever
+    bool recorded = false;      // only the script's raw reports: a replayed recording
     std::vector<SimEvent> events;  // in time order
 };
 

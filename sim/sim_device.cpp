@@ -92,6 +92,7 @@ uint8_t WriteCameraRegisters(SimState& sim, const uint8_t* report, std::size_t l
 
 // 20 BB BB LF 00 00 VV, and no data report until the host sets a mode again.
 void SendStatusReport(SimState& sim) {
+    if (sim.scenario.recorded) return;
     uint8_t flags = sim.leds;
     if (sim.battery < kSim.batteryLowBelow) flags |= kSim.statusBatteryLow;
     if (sim.extension) flags |= kSim.statusExtension;
@@ -126,7 +127,7 @@ void ResetToPowerUp(SimState& sim) {
 }
 
 void SendDataReport(SimState& sim, int64_t atNs) {
-    if (sim.dataHeld) return;
+    if (sim.dataHeld || sim.scenario.recorded) return;
     uint8_t report[kSim.maxInputLength];
     const std::size_t length = BuildDataReport(sim, atNs, report);
     if (length > 0) EnqueueReport(sim, report, length);
@@ -193,7 +194,9 @@ void ApplyOutputReport(SimState& sim, const uint8_t* report, std::size_t length,
     } else if (id == kSim.idCameraEnable2) {
         sim.cameraEnabled2 = (flags & kSim.flagEnable) != 0;
     }
-    // 22 BB BB RR EE: a register write always, anything else when it asks.
+    // 22 BB BB RR EE: a register write always, anything else when it asks;
+    // a recording already holds the answers the remote gave.
+    if (sim.scenario.recorded) return;
     uint8_t error = kSim.errorNone;
     if (id == kSim.idRegisterWrite) {
         error = WriteCameraRegisters(sim, report, length);

@@ -1,7 +1,7 @@
 // tavolen-sim: the program with the simulated remote, for the demo and the
 // end-to-end tests.
 //
-//   tavolen-sim [--script FILE | --scenario NAME] [--log FILE]
+//   tavolen-sim [--script FILE | --scenario NAME] [--log FILE] [--record FILE]
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "control/command_line.h"
 #include "control/startup.h"
 #include "platform/process.h"
+#include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
 
 namespace {
@@ -19,13 +20,14 @@ namespace {
 constexpr int kUsageError = 2;
 
 constexpr const char* kUsage =
-    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE]";
+    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE] [--record FILE]";
 constexpr const char* kHelp =
-    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE]\n"
+    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE] [--record FILE]\n"
     "Runs Tavolen with a simulated Wii Remote.\n"
-    "  --script FILE    play the events of a scenario script (see tavolen(1))\n"
+    "  --script FILE    play the events of a scenario script or a recording (see tavolen(1))\n"
     "  --scenario NAME  a built-in scenario: demo (the default), still, silent, absent\n"
     "  --log FILE       write every output report the remote receives to FILE\n"
+    "  --record FILE    record what the remote sends into FILE (a new file), as tavolen does\n"
     "  --help, --version";
 
 [[noreturn]] void Refuse(const std::string& what) {
@@ -33,17 +35,21 @@ constexpr const char* kHelp =
     EndProcess(kUsageError);
 }
 
-// Both paths name one existing file (through links, or the same path twice).
+// Both paths name one file (through links, or the same path twice), or
+// would once it is made.
 bool IsSameFile(const char* a, const char* b) {
     std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
+    if (std::filesystem::equivalent(a, b, error) && !error) return true;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(a, error);
+    return !error && first == std::filesystem::weakly_canonical(b, error) && !error;
 }
 
 const char* logPath = nullptr;
 
 // Runs once this instance holds the single-instance lock: a second instance,
 // which ends at once, never opens (or truncates) the running one's log.
-void OpenLog() {
+void OpenLogAndRecording() {
+    StartAskedRecording();
     if (logPath == nullptr) return;
     std::FILE* log = std::fopen(logPath, "w");
     if (log == nullptr) {
@@ -57,12 +63,14 @@ void OpenLog() {
 int main(int argc, char** argv) {
     const char* script = nullptr;
     const char* scenarioName = nullptr;
+    const char* record = nullptr;
     if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen-sim", kHelp);
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         const char** target = option == "--script"     ? &script
                               : option == "--scenario" ? &scenarioName
                               : option == "--log"      ? &logPath
+                              : option == "--record"   ? &record
                                                        : nullptr;
         if (target == nullptr) Refuse("unknown option " + QuoteForMessage(option) + "; " + kUsage);
         if (i + 1 >= argc) Refuse(std::string(option) + " needs a value; " + kUsage);
@@ -75,6 +83,10 @@ int main(int argc, char** argv) {
     if (script != nullptr && logPath != nullptr && IsSameFile(script, logPath)) {
         Refuse(std::string("--log names the script ") + script + "; the log would overwrite it");
     }
+    if (record != nullptr && logPath != nullptr && IsSameFile(record, logPath)) {
+        Refuse(std::string("--record and --log name the same file ") + record);
+    }
+    if (record != nullptr) AskForRecording(record, "tavolen-sim");  // refuses an existing file
     std::error_code error;
     if (logPath != nullptr && std::filesystem::is_directory(logPath, error)) {
         Refuse(std::string("cannot write the log ") + logPath + ": it is a directory");
@@ -88,5 +100,7 @@ int main(int argc, char** argv) {
         Refuse("unknown scenario " + QuoteForMessage(scenarioName) + " (demo, absent, silent, still)");
     }
     SimUseScenario(scenario);
-    EndProcess(RunTavolen(OpenLog));
+    const int code = RunTavolen(OpenLogAndRecording);
+    FinishRecording();
+    EndProcess(code);
 }

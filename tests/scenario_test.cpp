@@ -18,6 +18,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
         "rate 250   # faster than usual\n"
         "product 0330\n"
         "denied\n"
+        "recorded\n"
         "\n"
         "0 ir 1 1023 767 15\n"
         "0 ir 4 0 12\n"
@@ -35,6 +36,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
     EXPECT_EQ(scenario.rate, 250);
     EXPECT_EQ(scenario.product, 0x0330);
     EXPECT_TRUE(scenario.denied);
+    EXPECT_TRUE(scenario.recorded);
     ASSERT_EQ(scenario.events.size(), 9u);
     const auto& e = scenario.events;
     const SimEventKind kinds[9] = {SimEventKind::Ir, SimEventKind::Ir, SimEventKind::IrOff,
@@ -78,6 +80,10 @@ TEST(ParseScenario, RejectsAMalformedLineWithItsFileAndLine) {
         {"product\n", "s.txt:1: product needs one value"},
         {"0 silent\nrate 10\n", "s.txt:2: rate must come before the first event"},
         {"0 rate 10\n", "s.txt:1: rate comes without a time, before the first event"},
+        {"0 recorded\n", "s.txt:1: recorded comes without a time, before the first event"},
+        {"recorded yes\n", "s.txt:1: recorded takes no fields"},
+        {"0 extension in\n", "s.txt:1: extension needs on or off"},
+        {"0 battery 256\n", "s.txt:1: battery needs a level 0-255"},
         // At most 60 characters of what is wrong, control bytes shown as '?'.
         {"0 \x1b[31mxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n",
          "s.txt:1: unknown event '?[31mxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...'"},

@@ -255,6 +255,20 @@ TEST_F(SimRemote, AStatusReportHoldsTheDataUntilTheModeIsSetAgain) {
     }
 }
 
+// A recorded session: only the script's raw reports come, at their times;
+// what the remote is sent is taken and logged but not answered.
+TEST_F(SimRemote, ARecordingSendsOnlyItsRawReports) {
+    Open("recorded\n0 raw 31 00 00 01 02 03\n0 extension on\n300 raw 22 00 00 16 00\n");
+    for (const Bytes& sent : {Bytes{0x12, 0x00, 0x31}, Bytes{0x13, 0x06}, Bytes{0x15, 0x00},
+                              RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x30, 0x01, 0x08})}) {
+        ASSERT_EQ(Write(sent), static_cast<int>(sent.size()));
+    }
+    EXPECT_EQ(Drain(), (std::vector<Bytes>{{0x31, 0x00, 0x00, 0x01, 0x02, 0x03}}));
+    EXPECT_EQ(Read(2000), (Bytes{0x22, 0x00, 0x00, 0x16, 0x00}));
+    EXPECT_TRUE(Read(200).empty());
+    EXPECT_EQ(SimOutputs().size(), 4u);
+}
+
 TEST_F(SimRemote, ALogThatCannotBeWrittenIsSaidOnceAndTheRemoteGoesOn) {
     std::FILE* full = std::fopen("/dev/full", "w");
     ASSERT_NE(full, nullptr);

@@ -133,6 +133,10 @@ const BadStart kBadStarts[] = {
     {"ScriptIsADirectory", {"--script", "DIR"}, ""},
     {"ScriptLargerThan16MiB", {"--script", "BIG"}, ""},
     {"ScriptThatNeverEnds", {"--script", "/dev/zero"}, ""},
+    {"RecordIntoAnExistingFile", {"--record", "SCRIPT"}, "0 ir 1 1 1\n"},
+    {"RecordIntoTheLog", {"--record", "DIR/new.txt", "--log", "DIR/new.txt"}, ""},
+    {"RecordIntoNoFolder", {"--record", "/nonexistent/folder/session.txt"}, ""},
+    {"RecordTwice", {"--record", "DIR/a.txt", "--record", "DIR/b.txt"}, ""},
     {"LongUnknownEvent", {"--script", "SCRIPT"}, "0 \x1b[2J" "wobblewobblewobblewobblewobblewobblewobblewobblewobblewobble\n"},
 };
 
@@ -154,7 +158,10 @@ TEST_P(BadStartTest, EndsWithTwoAndOneLineOnStderr) {
     }
     const std::map<std::string, std::string> stand = {
         {"SCRIPT", script}, {"LINK", link}, {"BIG", big}, {"DIR", Dir().path()}};
-    for (const std::string& arg : c.args) args.push_back(stand.count(arg) ? stand.at(arg) : arg);
+    for (std::string arg : c.args) {
+        if (arg.rfind("DIR/", 0) == 0) arg = Dir().File(arg.substr(4));
+        args.push_back(stand.count(arg) ? stand.at(arg) : arg);
+    }
     Run& run = LaunchExactly(args, "tavolen");
     ASSERT_TRUE(EndsWith(run, 2));
     const std::string err = Stderr(run);
@@ -166,6 +173,11 @@ TEST_P(BadStartTest, EndsWithTwoAndOneLineOnStderr) {
     EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
     EXPECT_EQ(LogText(run), "");
     EXPECT_EQ(ReadFile(script), c.script);  // the script is never written
+    for (const std::string& arg : c.args) {
+        if (arg.rfind("DIR/", 0) == 0) {
+            EXPECT_FALSE(fs::exists(Dir().File(arg.substr(4)))) << arg;
+        }
+    }
     EXPECT_TRUE(std::filesystem::is_empty(RuntimeDir()));
 }
 

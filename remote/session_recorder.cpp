@@ -1,0 +1,190 @@
+#include "remote/session_recorder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/immortal.h"
+
+namespace {
+
+constexpr std::size_t kMaxRawBytes = 22;  // the longest report a script's raw line holds
+constexpr auto kWriteInterval = std::chrono::milliseconds(500);
+constexpr int kProductRemote = 0x0306;
+
+struct Recorder {
+    std::atomic<bool> active{false};  // StartRecording succeeded
+
+    std::mutex bufferMutex;  // guards the members up to fileMutex
+    std::string pending;     // lines not yet written out
+    bool opened = false;     // a remote was opened: the recording has a time 0
+    bool closed = false;     // the remote was closed: nothing more comes
+    int64_t openCount = 0;   // ReadPerformanceCounter() at the open
+
+    std::mutex fileMutex;    // held while the file is written, so chunks keep their order
+    std::FILE* file = nullptr;
+    std::string path;
+    bool failed = false;     // a write failed and was said
+};
+
+// Never destroyed: the writer thread may still run while the process exits.
+Immortal<Recorder> recorder;
+
+// Whole milliseconds since the open. Called with bufferMutex held.
+long long SinceOpenMs(const Recorder& r) {
+    const int64_t counts = ReadPerformanceCounter() - r.openCount;
+    return static_cast<long long>(counts / (ReadPerformanceFrequency() / 1000));
+}
+
+// "<prefix> HH HH ..." for at most kMaxRawBytes bytes, then a newline.
+void AppendLine(std::string& to, const char* prefix, const uint8_t* bytes, std::size_t length) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    to += prefix;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char byte[3] = {' ', kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F]};
+        to.append(byte, 3);
+    }
+    to += '\n';
+}
+
+// Writes out what is pending; with last, closes the file too.
+void WriteOut(Recorder& r, bool last) {
+    std::lock_guard fileLock(r.fileMutex);
+    if (r.file == nullptr) return;
+    std::string chunk;
+    {
+        std::lock_guard lock(r.bufferMutex);
+        chunk.swap(r.pending);
+    }
+    const bool written = std::fwrite(chunk.data(), 1, chunk.size(), r.file) == chunk.size() &&
+                         std::fflush(r.file) == 0;
+    if (!written && !r.failed) {
+        r.failed = true;
+        std::fprintf(stderr, "Tavolen cannot write the recording %s: %s\n", r.path.c_str(),
+                     std::strerror(errno));
+        std::fflush(stderr);
+    }
+    if (last) {
+        std::fclose(r.file);
+        r.file = nullptr;
+    }
+}
+
+void WriteOutTwiceASecond() {
+    Recorder& r = recorder.value;
+    for (;;) {
+        std::this_thread::sleep_for(kWriteInterval);
+        {
+            std::lock_guard fileLock(r.fileMutex);
+            if (r.file == nullptr) return;
+        }
+        WriteOut(r, false);
+    }
+}
+
+}  // namespace
+
+bool StartRecording(const char* path, const char* program, std::string* error) {
+    Recorder& r = recorder.value;
+    std::FILE* file = CreateNewFile(path);
+    if (file == nullptr) {
+        *error = std::string("cannot record into ") + path + ": " +
+                 (errno == EEXIST ? "it exists already, and a recording never replaces a file"
+                                  : std::strerror(errno));
+        return false;
+    }
+    char when[64] = "";
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
+    {
+        std::lock_guard fileLock(r.fileMutex);
+        r.file = file;
+        r.path = path;
+    }
+    {
+        std::lock_guard lock(r.bufferMutex);
+        r.pending = std::string("# A Wii Remote session recorded by Tavolen; replay it with\n") +
+                    "#   tavolen-sim --script " + path + "\n" + "# recorded " + when + " by " + program + "\n";
+    }
+    r.active.store(true);
+    try {
+        std::thread(WriteOutTwiceASecond).detach();
+    } catch (const std::system_error&) {
+        // No writer thread: the close still writes everything.
+    }
+    return true;
+}
+
+void RecordOpened(int vendor, int product) {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(r.bufferMutex);
+    if (r.opened) return;
+    r.opened = true;
+    r.openCount = ReadPerformanceCounter();
+    char header[128];
+    std::snprintf(header, sizeof header, "# remote %04X:%04X\nrecorded\n", vendor & 0xFFFF, product & 0xFFFF);
+    r.pending += header;
+    if (product != kProductRemote) {
+        std::snprintf(header, sizeof header, "product %04X\n", product & 0xFFFF);
+        r.pending += header;
+    }
+}
+
+void RecordInput(const uint8_t* report, std::size_t length) {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(r.bufferMutex);
+    if (!r.opened || r.closed) return;
+    char prefix[64];
+    const long long ms = SinceOpenMs(r);
+    if (length > kMaxRawBytes) {
+        std::snprintf(prefix, sizeof prefix, "# %lld: a report of %zu bytes, cut to %zu\n", ms, length,
+                      kMaxRawBytes);
+        r.pending += prefix;
+    }
+    std::snprintf(prefix, sizeof prefix, "%lld raw", ms);
+    AppendLine(r.pending, prefix, report, std::min(length, kMaxRawBytes));
+}
+
+void RecordOutput(const uint8_t* report, std::size_t length) {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(r.bufferMutex);
+    if (!r.opened || r.closed) return;
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "# %lld sent", SinceOpenMs(r));
+    AppendLine(r.pending, prefix, report, length);
+}
+
+void RecordClosed() {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    {
+        std::lock_guard lock(r.bufferMutex);
+        if (!r.opened || r.closed) return;
+        r.closed = true;
+    }
+    WriteOut(r, true);
+}
+
+void FinishRecording() {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    bool opened;
+    {
+        std::lock_guard lock(r.bufferMutex);
+        opened = r.opened;
+        r.closed = true;
+    }
+    WriteOut(r, true);
+    if (!opened) std::remove(r.path.c_str());
+}

@@ -1,0 +1,29 @@
+// Records a session with the remote as a script that the simulated remote
+// replays: every input report the channel delivers, from the open to the
+// close, as "<ms> raw <hex bytes>", and the output reports it was sent as
+// comments, under a header that says what recorded it.
+//
+// The reader only appends to a buffer; a thread of the recorder's own writes
+// the buffer out twice a second, and the close writes the rest. A process
+// killed outright loses at most the last second.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Creates path (never an existing file) and starts recording into it; the
+// channel's next open is the recording's time 0. program names the recorder
+// in the header ("tavolen 0.1.0"). False with *error set when the file cannot
+// be made.
+bool StartRecording(const char* path, const char* program, std::string* error);
+
+// From the channel. No-ops while nothing is recorded.
+void RecordOpened(int vendor, int product);
+void RecordInput(const uint8_t* report, std::size_t length);
+void RecordOutput(const uint8_t* report, std::size_t length);
+void RecordClosed();  // writes out everything and ends the recording
+
+// The program is ending: writes out what is left; a recording in which no
+// remote was ever opened holds nothing to replay and is removed.
+void FinishRecording();
