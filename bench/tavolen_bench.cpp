@@ -802,6 +802,8 @@ void PrintTable(const std::vector<Column>& columns, const std::vector<ColumnResu
     for (const Column& column : columns) std::printf(" | %-*s", kCellWidth, column.title.c_str());
     std::printf("\n");
     for (const Row& row : kRows) {
+        // Only a run that records has a recording to measure.
+        if (!plan.record && std::string_view(row.label).starts_with("recording")) continue;
         std::printf("%-*s", kLabelWidth, row.label);
         for (const ColumnResult& result : results) {
             std::printf(" | %-*s", kCellWidth, result.ran ? row.make(result).c_str() : "not run");
