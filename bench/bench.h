@@ -1,0 +1,55 @@
+// tavolen-bench's pieces shared by its three files: the parent's runner
+// (tavolen_bench.cpp), the child (bench_child.cpp) and the report
+// (bench_report.cpp). Internal to bench/.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+constexpr int kResultFd = 3;            // where a child writes its figures
+constexpr int kSettleMs = 1000;         // open to steady state's earliest start
+constexpr int kEndMarginMs = 300;       // window end to HOME
+
+// The monotonic clock, in nanoseconds.
+int64_t ReadNowNs();
+
+// The value at quantile q (0 to 1) of values sorted in ascending order; 0
+// when there are none.
+double ComputeQuantile(const std::vector<double>& sorted, double q);
+
+// The child's side (tavolen-bench --child ...): runs the measurement its
+// arguments name, writes its figures to kResultFd and ends the process.
+[[noreturn]] void RunChild(int argc, char** argv);
+
+// A child's figures by name, as it wrote them.
+using Figures = std::map<std::string, double>;
+
+struct Column {
+    std::string title;
+    std::string driver;   // SDL_VIDEODRIVER
+    std::string display;  // DISPLAY, x11 only
+};
+
+struct ColumnResult {
+    bool ran = false;
+    std::optional<Figures> latency100, latency1000, cpu, baseline;
+    std::vector<double> startupFrameMs, startupRepaintMs;
+    int unsettled = 0;  // runs whose first repaint came after the window began
+};
+
+struct Plan {
+    int warmupMs = 1000;
+    int windowMs = 10000;
+    int startupRuns = 4;  // short runs for start-up alone, besides the others
+    bool record = false;  // the program runs record the session
+};
+
+// Prints every column's figures as one table, then the targets they meet.
+void PrintTable(const std::vector<Column>& columns, const std::vector<ColumnResult>& results, const Plan& plan);
+
+}  // namespace bench

@@ -1,0 +1,394 @@
+// tavolen-bench's child: the measured program run and the baseline window,
+// the hooks that time them and the figures they write to descriptor 3.
+//
+// How a frame is tied to the report it shows: the hand-off hook (the
+// simulated remote's BackendRead returning a report) numbers every IR report
+// 1, 2, 3, ... and writes point 1's camera x as 2 * (number % 511), so point 1
+// moves one window pixel on every report. The frame hook (called on the view's
+// thread right after a frame is presented) gets the x it drew and takes the
+// latest report number handed off by then; the report the frame shows is the
+// latest one at or below that number whose x matches. This is exact as long
+// as fewer than 511 reports are handed off between a report's decoding and
+// the end of the frame that shows it (0.5 s at 1,000 reports a second). A
+// report's latency is then from its hand-off to the end of the first frame
+// presented that shows it or a later report: a report the view skipped (its
+// repaint merged into the next one) is on the screen once a later one is.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "bench/bench.h"
+#include "control/startup.h"
+#include "remote/session_recorder.h"
+#include "sim/scenario.h"
+#include "sim/sim_remote.h"
+#include "view/sensor_view.h"
+
+namespace bench {
+
+// The monotonic clock the sleeps below use too.
+int64_t ReadNowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+double ComputeQuantile(const std::vector<double>& sorted, double q) {
+    if (sorted.empty()) return 0;
+    const std::size_t rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
+}
+
+namespace {
+
+constexpr int kSequenceModulus = 511;   // point 1 x = 2 * (number % 511): 0-1020
+constexpr uint8_t kIrReport = 0x33;
+constexpr std::size_t kIrReportLength = 18;
+constexpr int kMaxWaitingPeek = 64;
+
+void SleepUntilNs(int64_t ns) {
+    const timespec at{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+double ReadCpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+enum class ChildKind { Latency, Cpu, Baseline };
+
+struct ChildSettings {
+    ChildKind kind = ChildKind::Latency;
+    int rate = 100;        // reports per second
+    double fps = 100;      // Baseline: frames per second
+    int warmupMs = 1000;   // after kSettleMs, before the window
+    int windowMs = 10000;
+    bool record = false;   // the program records the session (--record)
+};
+
+struct FrameRecord {
+    int64_t ns;        // just after the frame was presented
+    uint32_t shown;    // number of the report it shows, 0 for none
+};
+
+// What the hooks record. The hand-off hook runs on the reader's thread, the
+// frame hook on the view's; the monitor reads the counters.
+struct ChildRecord {
+    bool recordLatency = false;
+    std::atomic<int64_t> openNs{0};
+    std::atomic<int64_t> firstFrameNs{0};
+    std::atomic<int64_t> firstRepaintNs{0};
+    std::atomic<uint32_t> handedOff{0};     // numbered reports so far
+    std::vector<int64_t> handOffNs;         // by number; written before handedOff
+    std::atomic<uint32_t> frameCount{0};
+    std::vector<FrameRecord> frames;        // view thread only until the end
+    std::atomic<int> mostWaiting{0};
+    std::atomic<uint32_t> waitingPeeks{0};
+};
+ChildRecord record;
+
+void NoteOpened() { record.openNs.store(ReadNowNs(), std::memory_order_release); }
+
+void NumberReport(uint8_t* report, std::size_t length) {
+    if (length < kIrReportLength || report[0] != kIrReport) return;
+    const uint32_t number = record.handedOff.load(std::memory_order_relaxed) + 1;
+    const int x = 2 * static_cast<int>(number % kSequenceModulus);
+    report[6] = static_cast<uint8_t>(x & 0xFF);
+    report[8] = static_cast<uint8_t>((report[8] & ~0x30) | ((x >> 8) & 3) << 4);
+    if (record.recordLatency && number < record.handOffNs.size()) record.handOffNs[number] = ReadNowNs();
+    record.handedOff.store(number, std::memory_order_release);
+}
+
+// The latest report number at or below latest whose point 1 x is drawnX.
+uint32_t FindShownReport(int32_t drawnX, uint32_t latest) {
+    if (latest == 0 || drawnX < 0 || drawnX % 2 != 0 || drawnX / 2 >= kSequenceModulus) return 0;
+    const uint32_t residue = static_cast<uint32_t>(drawnX / 2);
+    const uint32_t back = (latest % kSequenceModulus + kSequenceModulus - residue) % kSequenceModulus;
+    return back >= latest ? 0 : latest - back;
+}
+
+void NoteFrame(const ViewFrame& frame) {
+    const int64_t now = ReadNowNs();
+    if (record.firstFrameNs.load(std::memory_order_relaxed) == 0) record.firstFrameNs.store(now);
+    if (frame.cause == PaintCause::Repaint && record.firstRepaintNs.load(std::memory_order_relaxed) == 0) {
+        record.firstRepaintNs.store(now);
+    }
+    record.frameCount.fetch_add(1, std::memory_order_relaxed);
+    if (!record.recordLatency) return;
+    const uint32_t latest = record.handedOff.load(std::memory_order_acquire);
+    if (record.frames.size() < record.frames.capacity()) {
+        record.frames.push_back(FrameRecord{now, FindShownReport(frame.drawnX[0], latest)});
+    }
+    // Repaint requests still queued behind this frame.
+    SDL_Event events[kMaxWaitingPeek];
+    const int waiting = SDL_PeepEvents(events, kMaxWaitingPeek, SDL_PEEKEVENT, frame.repaintEvent,
+                                       frame.repaintEvent);
+    if (waiting > record.mostWaiting.load(std::memory_order_relaxed)) record.mostWaiting.store(waiting);
+    record.waitingPeeks.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Processor time and counters at the two ends of the steady-state window.
+struct WindowSnapshot {
+    int64_t ns = 0;
+    double cpuSeconds = 0;
+    double machineBusySeconds = 0;  // every processor, every process
+    uint32_t handedOff = 0;
+    uint32_t frames = 0;
+};
+
+struct Window {
+    WindowSnapshot start, end;
+    std::atomic<bool> done{false};
+};
+
+// Processor time the whole machine has spent busy (not idle, not waiting
+// for the disk) since it started, from the first line of /proc/stat.
+double ReadMachineBusySeconds() {
+    std::ifstream in("/proc/stat");
+    std::string cpu;
+    double ticks[8] = {};
+    in >> cpu;
+    for (double& value : ticks) in >> value;
+    const double busy = ticks[0] + ticks[1] + ticks[2] + ticks[5] + ticks[6] + ticks[7];
+    return busy / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+WindowSnapshot TakeSnapshot() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    WindowSnapshot snapshot;
+    snapshot.cpuSeconds = ReadCpuSeconds(usage);
+    snapshot.machineBusySeconds = ReadMachineBusySeconds();
+    snapshot.handedOff = record.handedOff.load(std::memory_order_acquire);
+    snapshot.frames = record.frameCount.load(std::memory_order_relaxed);
+    snapshot.ns = ReadNowNs();
+    return snapshot;
+}
+
+// Waits for time 0 (the remote's opening, or the baseline's start), then takes
+// the window's two snapshots. It sleeps the whole time in between.
+void RunMonitor(const ChildSettings& settings, Window* window) {
+    int64_t zero = 0;
+    while ((zero = record.openNs.load(std::memory_order_acquire)) == 0) SleepUntilNs(ReadNowNs() + 2'000'000);
+    const int64_t startNs = zero + int64_t{kSettleMs + settings.warmupMs} * 1'000'000;
+    SleepUntilNs(startNs);
+    window->start = TakeSnapshot();
+    SleepUntilNs(startNs + int64_t{settings.windowMs} * 1'000'000);
+    window->end = TakeSnapshot();
+    window->done.store(true, std::memory_order_release);
+}
+
+class ResultWriter {
+public:
+    ResultWriter() : file_(fdopen(kResultFd, "w")) {}
+    void Put(const char* name, double value) {
+        if (file_ != nullptr) std::fprintf(file_, "%s %.9g\n", name, value);
+    }
+    void Close() {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+    }
+
+private:
+    std::FILE* file_;
+};
+
+// Latencies in milliseconds of the reports numbered (first, last].
+std::vector<double> MeasureLatencies(uint32_t first, uint32_t last) {
+    std::vector<double> latencies;
+    std::size_t frame = 0;
+    const std::vector<FrameRecord>& frames = record.frames;
+    for (uint32_t number = first + 1; number <= last && number < record.handOffNs.size(); ++number) {
+        while (frame < frames.size() && frames[frame].shown < number) ++frame;
+        if (frame == frames.size()) break;
+        latencies.push_back(static_cast<double>(frames[frame].ns - record.handOffNs[number]) * 1e-6);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    return latencies;
+}
+
+void PutWindowFigures(ResultWriter& out, const Window& window) {
+    const double seconds = static_cast<double>(window.end.ns - window.start.ns) * 1e-9;
+    out.Put("window_s", seconds);
+    const double cpu = window.end.cpuSeconds - window.start.cpuSeconds;
+    out.Put("cpu_per_s", cpu / seconds);
+    // What the rest of the machine (Xvfb included) kept busy meanwhile.
+    out.Put("others_per_s", (window.end.machineBusySeconds - window.start.machineBusySeconds - cpu) / seconds);
+    out.Put("reports", window.end.handedOff - window.start.handedOff);
+    out.Put("frames", window.end.frames - window.start.frames);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    out.Put("maxrss_kib", static_cast<double>(usage.ru_maxrss));
+}
+
+[[noreturn]] void RunProgramChild(const ChildSettings& settings) {
+    const int64_t endMs = kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs;
+    record.recordLatency = settings.kind == ChildKind::Latency;
+    if (record.recordLatency) {
+        const std::size_t reports = static_cast<std::size_t>(settings.rate) * (endMs / 1000 + 5);
+        record.handOffNs.assign(reports, 0);
+        record.frames.reserve(reports + 1000);
+    }
+    Scenario scenario;
+    BuiltInScenario("demo", &scenario);
+    scenario.rate = settings.rate;
+    SimEvent home;  // HOME ends the program once the window is over
+    home.ms = static_cast<uint32_t>(endMs);
+    home.kind = SimEventKind::Buttons;
+    home.bytes[0] = 0x00;
+    home.bytes[1] = 0x80;
+    scenario.events.push_back(home);
+    SimUseScenario(scenario);
+    simOpenedHook = NoteOpened;
+    simHandOffHook = NumberReport;
+    viewFrameHook = NoteFrame;
+
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    const std::string recording = std::string(runtimeDir != nullptr ? runtimeDir : "/tmp") + "/recording.txt";
+    std::string recordingError;
+    if (settings.record && !StartRecording(recording.c_str(), "tavolen-bench", &recordingError)) {
+        std::fprintf(stderr, "bench: %s\n", recordingError.c_str());
+        std::_Exit(1);
+    }
+
+    Window window;
+    std::thread monitor(RunMonitor, settings, &window);
+    const int code = RunTavolen();
+    FinishRecording();
+    const bool complete = window.done.load(std::memory_order_acquire);
+    if (complete) monitor.join(); else monitor.detach();
+
+    ResultWriter out;
+    out.Put("exit_code", code);
+    out.Put("complete", complete ? 1 : 0);
+    const int64_t open = record.openNs.load();
+    const int64_t firstFrame = record.firstFrameNs.load();
+    const int64_t firstRepaint = record.firstRepaintNs.load();
+    if (settings.record) {
+        std::error_code error;
+        const double bytes = static_cast<double>(std::filesystem::file_size(recording, error));
+        if (!error) out.Put("recording_bytes_per_min", bytes / (static_cast<double>(endMs) / 60000.0));
+    }
+    if (open != 0 && firstFrame != 0) out.Put("startup_frame_ms", static_cast<double>(firstFrame - open) * 1e-6);
+    if (open != 0 && firstRepaint != 0) {
+        out.Put("startup_repaint_ms", static_cast<double>(firstRepaint - open) * 1e-6);
+        out.Put("settled", firstRepaint < window.start.ns ? 1 : 0);
+    }
+    if (complete) {
+        PutWindowFigures(out, window);
+        if (record.recordLatency) {
+            const std::vector<double> latencies = MeasureLatencies(window.start.handedOff, window.end.handedOff);
+            out.Put("latency_n", static_cast<double>(latencies.size()));
+            out.Put("latency_median_ms", ComputeQuantile(latencies, 0.5));
+            out.Put("latency_p99_ms", ComputeQuantile(latencies, 0.99));
+            out.Put("latency_max_ms", latencies.empty() ? 0 : latencies.back());
+            out.Put("waiting_max", record.mostWaiting.load());
+            out.Put("waiting_peeks", record.waitingPeeks.load());
+        }
+    }
+    out.Close();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+// The baseline: a window like the view's (same size, software renderer, the
+// view's hints) that clears and draws four moving crosses at a fixed frame
+// rate, paced by sleeping to each frame's time; no remote, no reader.
+[[noreturn]] void RunBaselineChild(const ChildSettings& settings) {
+    SDL_SetHint(SDL_HINT_RENDER_LINE_METHOD, "1");
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "baseline: %s\n", SDL_GetError());
+        std::_Exit(1);
+    }
+    SDL_Window* sdlWindow = SDL_CreateWindow("Tavolen baseline", 10, 10, 520, 420,
+                                             SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
+    SDL_Renderer* renderer = sdlWindow == nullptr ? nullptr : SDL_CreateRenderer(sdlWindow, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer == nullptr) {
+        std::fprintf(stderr, "baseline: %s\n", SDL_GetError());
+        std::_Exit(1);
+    }
+    const int64_t start = ReadNowNs();
+    record.openNs.store(start, std::memory_order_release);
+    Window window;
+    std::thread monitor(RunMonitor, settings, &window);
+    const int64_t periodNs = static_cast<int64_t>(1e9 / settings.fps);
+    const int64_t endNs = start + int64_t{kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs} * 1'000'000;
+    int64_t nextNs = start;
+    int frame = 0;
+    bool quit = false;
+    while (!quit && nextNs < endNs) {
+        SleepUntilNs(nextNs);
+        nextNs += periodNs;
+        SDL_Event event;
+        while (SDL_PollEvent(&event) != 0) {
+            if (event.type == SDL_QUIT) quit = true;
+        }
+        SDL_SetRenderDrawColor(renderer, 0xFF, 0xFF, 0xFF, 0xFF);
+        SDL_RenderClear(renderer);
+        SDL_SetRenderDrawColor(renderer, 0x00, 0x00, 0x00, 0xFF);
+        for (int k = 0; k < 4; ++k) {
+            const int cx = 20 + (frame * (k + 1) + 97 * k) % 480;
+            const int cy = 20 + (frame * (k + 2) + 71 * k) % 340;
+            SDL_RenderDrawLine(renderer, cx - 4, cy, cx + 4, cy);
+            SDL_RenderDrawLine(renderer, cx, cy - 4, cx, cy + 4);
+        }
+        SDL_RenderPresent(renderer);
+        ++frame;
+        record.frameCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    const bool complete = window.done.load(std::memory_order_acquire);
+    if (complete) monitor.join(); else monitor.detach();
+    ResultWriter out;
+    out.Put("exit_code", 0);
+    out.Put("complete", complete ? 1 : 0);
+    if (complete) PutWindowFigures(out, window);
+    out.Close();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+}  // namespace
+
+[[noreturn]] void RunChild(int argc, char** argv) {
+    ChildSettings settings;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string_view name = argv[i];
+        const char* value = argv[i + 1];
+        if (name == "--kind") {
+            const std::string_view kind = value;
+            settings.kind = kind == "cpu" ? ChildKind::Cpu : kind == "baseline" ? ChildKind::Baseline : ChildKind::Latency;
+        } else if (name == "--rate") {
+            settings.rate = std::atoi(value);
+        } else if (name == "--fps") {
+            settings.fps = std::atof(value);
+        } else if (name == "--warmup-ms") {
+            settings.warmupMs = std::atoi(value);
+        } else if (name == "--window-ms") {
+            settings.windowMs = std::atoi(value);
+        } else if (name == "--record") {
+            settings.record = std::string_view(value) == "1";
+        }
+    }
+    if (settings.kind == ChildKind::Baseline) RunBaselineChild(settings);
+    RunProgramChild(settings);
+}
+
+}  // namespace bench
