@@ -1,19 +1,5 @@
 #include "platform/single_instance.h"
 
-#ifdef _WIN32
-
-#include <windows.h>
-
-InstanceLock AcquireSingleInstanceLock(const char* name) {
-    // Created owned and never released: the system drops it with the process.
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
-    if (mutex == nullptr) return InstanceLock::Failed;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return InstanceLock::HeldElsewhere;
-    return InstanceLock::Acquired;
-}
-
-#else
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -69,5 +55,3 @@ InstanceLock AcquireSingleInstanceLock(const char* name) {
     // The descriptor stays open, and the lock with it, until the process ends.
     return InstanceLock::Acquired;
 }
-
-#endif
