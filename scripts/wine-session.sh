@@ -6,14 +6,16 @@
 #   wine-session.sh start BUILD_DIR          start the session unless it runs
 #   wine-session.sh stop BUILD_DIR           end it (Xvfb and wineserver)
 #   wine-session.sh run BUILD_DIR PROGRAM... run a program in it (starting it first)
-#   wine-session.sh env BUILD_DIR            the variables a program needs, one a line
+#                                            on the session's display
+#   wine-session.sh exec BUILD_DIR PROGRAM... run a program in the running session,
+#                                            on the caller's display (or none)
 #
 # Everything the session starts is detached from the caller's terminal and
 # pipes: a test runner that waits for its test's output would otherwise wait
 # for the wineserver too.
 set -euo pipefail
 
-command=${1:?usage: wine-session.sh start|stop|run|env BUILD_DIR [PROGRAM ARGS...]}
+command=${1:?usage: wine-session.sh start|stop|run|exec BUILD_DIR [PROGRAM ARGS...]}
 build=$(cd "${2:?no build directory}" && pwd)
 shift 2
 
@@ -97,15 +99,13 @@ case $command in
   stop)
     stop_session
     ;;
-  env)
-    echo "WINEPREFIX=$WINEPREFIX"
-    echo "WINEDEBUG=$WINEDEBUG"
-    echo "WINEDLLOVERRIDES=$WINEDLLOVERRIDES"
-    ;;
   run)
     running || (start_session) || exit 125
     DISPLAY=:$(head -n1 "$home/display")
     export DISPLAY
+    exec wine "$@"
+    ;;
+  exec)
     exec wine "$@"
     ;;
   *)

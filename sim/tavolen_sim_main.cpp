@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
 
     std::FILE* log = nullptr;
     if (logPath != nullptr) {
-        log = std::fopen(logPath, "w");
+        // Binary: the same bytes, "\n" line ends, on every system.
+        log = std::fopen(logPath, "wb");
         if (log == nullptr) {
             Refuse(std::string("cannot write the log ") + logPath + ": " + std::strerror(errno));
         }

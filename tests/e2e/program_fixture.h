@@ -57,6 +57,9 @@ protected:
     Run& Launch(const std::vector<std::string>& args, const std::string& name = "tavolen");
     // As Launch, without adding a log option.
     Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name);
+    // Starts another program the same way (through the runner, if any).
+    Run& LaunchProgram(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& name);
 
     std::string Stderr(const Run& run) const { return ReadFile(run.stderrPath); }
     std::string LogText(const Run& run) const { return ReadFile(run.logPath); }
