@@ -1,5 +1,8 @@
 #include "control/main_reader.h"
 
+#include <mutex>
+
+#include "control/reader_gate.h"
 #include "control/spin_delay.h"
 #include "control/startup.h"
 #include "remote/remote_reports.h"
@@ -11,8 +14,12 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint8_t kHomeAlone = 0x80;
 constexpr int32_t kUnseen = 1023;
 
-// Set by the first ShutDownRemote; the reader does not start reading after it.
-std::atomic<bool> remoteShutDown{false};
+// Closed by the first ShutDownRemote; the reader does not start reading after it.
+ReaderGate readerGate(readingEnabled);
+
+// Held while a command of the shutdown or a mode re-send is sent: they share
+// outputReport, and a lost display can start the shutdown on the reader.
+std::mutex commandMutex;
 
 }  // namespace
 
@@ -20,10 +27,11 @@ void MainReader() {
     // The view is created meanwhile; no request comes before this wait ends.
     SpinDelay(500);
     WaitForProbeReader();
-    if (remoteShutDown.load(kRelaxed)) return;
-    readingEnabled.store(1, kRelaxed);
+    if (!readerGate.Open()) return;
     while (readingEnabled.load(kRelaxed) != 0) {
-        ReadRemoteReport();
+        // The remote sends a status report unasked when an extension is
+        // plugged in or pulled out, and then no data until a mode is set.
+        if (ReadRemoteReport() == kReportStatus) RequestReportingMode();
         // The whole byte: HOME with any other button of that byte does not close.
         if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.
@@ -35,8 +43,16 @@ void MainReader() {
 }
 
 void ShutDownRemote() {
-    if (remoteShutDown.exchange(true)) return;
-    readingEnabled.store(0, kRelaxed);
-    SetButtonsOnlyMode();
+    {
+        std::lock_guard lock(commandMutex);
+        if (!readerGate.Close()) return;  // sets readingEnabled to 0
+        SetButtonsOnlyMode();
+    }
     CloseHidHandle(deviceHandle.load(kRelaxed));
+}
+
+void ResendReportingMode() {
+    std::lock_guard lock(commandMutex);
+    if (readerGate.IsClosed()) return;
+    SetReportingMode(0x00, kReportButtonsAccelIr);
 }

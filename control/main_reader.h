@@ -8,3 +8,9 @@ void MainReader();
 // Stops the reading, puts the remote back into buttons-only mode (12 00 30)
 // and releases it. Its steps run once; later calls return at once.
 void ShutDownRemote();
+
+// On the view's thread, asked for by the reader after a status report: sends
+// the reporting mode (12 00 33) again, since after any status report the
+// remote sends no data until it is told a mode. Nothing once the shutdown
+// has begun.
+void ResendReportingMode();

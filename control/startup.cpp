@@ -6,7 +6,10 @@
 #include "control/main_reader.h"
 #include "control/spin_delay.h"
 #include "platform/clock.h"
+#include "platform/end_requests.h"
+#include "platform/lost_display.h"
 #include "platform/message_box.h"
+#include "platform/process.h"
 #include "platform/single_instance.h"
 #include "platform/threads.h"
 #include "platform/wait_wake.h"
@@ -45,6 +48,37 @@ void ProbeReader() {
     WakeAllWaiters(probeReaderDone);
 }
 
+// Set by the first request to end that comes from outside the window (a
+// signal, a console's Ctrl+C); start-up looks at it between its stages.
+std::atomic<bool> endRequested{false};
+
+// On the end-request watcher's thread. Whatever start-up is doing, the end
+// goes the one way: a box shown goes away and its path ends the program; an
+// open view closes through its destroy handler; otherwise start-up sees the
+// request at its next stage.
+void RequestEnd() {
+    endRequested.store(true);
+    DismissErrorMessages();
+    RequestClose();
+}
+
+bool EndRequested() { return endRequested.load(); }
+
+// The end asked for during start-up: the remote, if open, goes back to
+// buttons-only mode and is released, as after the close box.
+int EndDuringStartUp() {
+    ShutDownRemote();
+    return 0;
+}
+
+// Called by the window system's library, on the thread that found the display
+// gone; the process ends here.
+void EndAfterLostDisplay() {
+    std::fputs("Tavolen lost its display.\n", stderr);
+    ShutDownRemote();
+    EndProcess(1);
+}
+
 }  // namespace
 
 bool ProbeRemote() {
@@ -59,9 +93,12 @@ bool ProbeRemote() {
 
 void WaitForProbeReader() { WaitWhileEqual(probeReaderDone, 0); }
 
-int RunTavolen() {
+int RunTavolen(void (*onLockTaken)()) {
+    WatchForEndRequests(RequestEnd);
+    OnLostDisplay(EndAfterLostDisplay);
     switch (AcquireSingleInstanceLock("tavolen-001")) {
     case InstanceLock::Acquired:
+        if (onLockTaken != nullptr) onLockTaken();
         break;
     case InstanceLock::HeldElsewhere:
         return 0;
@@ -82,8 +119,11 @@ int RunTavolen() {
         ShowErrorMessage(failure.empty() ? "Wii-Remote not found." : failure.c_str());
         return 1;
     }
+    if (EndRequested()) return EndDuringStartUp();
     SetButtonsAccelMode();
-    if (!ProbeRemote()) {
+    const bool alive = ProbeRemote();
+    if (EndRequested()) return EndDuringStartUp();
+    if (!alive) {
         ShowErrorMessage("Wii-Remote cannot open.");
         // A thread cannot be ended safely from outside, so the probe reader is
         // given up: closing the device ends its waiting read, and it leaves
@@ -93,6 +133,7 @@ int RunTavolen() {
     }
     SetLeds(kPlayerLed1);
     SetUpIrCamera();
+    if (EndRequested()) return EndDuringStartUp();
     StartDetachedThread(MainReader);
 
     if (!CreateSensorView()) {
@@ -101,5 +142,8 @@ int RunTavolen() {
         ShutDownRemote();
         return 1;
     }
+    // A request that came while the window was being made found no view to
+    // close: close it now, on this thread, before the loop runs.
+    if (EndRequested()) RequestClose();
     return RunSensorView();
 }

@@ -10,10 +10,12 @@
 // main reader, cleared by the probe and by ShutDownRemote.
 extern std::atomic<uint8_t> readingEnabled;
 
-// Runs the whole program and returns its exit code: 0 after a normal end or
-// when another instance runs, 1 when the remote is missing or silent, the
-// lock cannot be made or the window cannot be opened.
-int RunTavolen();
+// Runs the whole program and returns its exit code: 0 after a normal end, an
+// end asked for by a signal, or when another instance runs; 1 when the remote
+// is missing or silent, the lock cannot be made or the window cannot be
+// opened. onLockTaken, if given, runs once the single-instance lock is held
+// and before the remote is opened. Call it before any other thread starts.
+int RunTavolen(void (*onLockTaken)() = nullptr);
 
 // True when the remote's accelerometer X, cleared first, is non-zero after
 // the 100 ms probe window.

@@ -33,6 +33,12 @@ void CheckEvent(const SimEvent& event) {
     case SimEventKind::Raw:
         FUZZ_CHECK(event.length >= 1 && event.length <= sizeof event.bytes);
         break;
+    case SimEventKind::Extension:
+        FUZZ_CHECK(event.x == 0 || event.x == 1);
+        break;
+    case SimEventKind::Battery:
+        FUZZ_CHECK(event.x >= 0 && event.x <= 255);
+        break;
     case SimEventKind::Silent:
     case SimEventKind::Resume:
     case SimEventKind::Disconnect:

@@ -1,13 +1,14 @@
 #include "platform/single_instance.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "platform/lock_directory_posix.h"
 
 namespace {
 
@@ -15,43 +16,43 @@ namespace {
 // replace the lock file in it.
 bool IsPrivateDirectory(const char* path) {
     struct stat info {};
-    if (lstat(path, &info) != 0) return false;
+    if (path == nullptr || path[0] != '/' || lstat(path, &info) != 0) return false;
     return S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & 077) == 0;
-}
-
-// $XDG_RUNTIME_DIR when it is private, else tavolen-<uid> in the temporary
-// directory, made private here.
-bool FindLockDirectory(char* dir, std::size_t size) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/' && IsPrivateDirectory(runtime)) {
-        return std::snprintf(dir, size, "%s", runtime) < static_cast<int>(size);
-    }
-    const char* temp = std::getenv("TMPDIR");
-    if (temp == nullptr || temp[0] != '/') temp = "/tmp";
-    if (std::snprintf(dir, size, "%s/tavolen-%u", temp, static_cast<unsigned>(getuid())) >=
-        static_cast<int>(size)) {
-        return false;
-    }
-    if (mkdir(dir, 0700) != 0 && errno != EEXIST) return false;
-    return IsPrivateDirectory(dir);
 }
 
 }  // namespace
 
+std::string ChooseLockDirectory(const LockPlaces& places) {
+    if (IsPrivateDirectory(places.runtimeDir)) return places.runtimeDir;
+    if (IsPrivateDirectory(places.runUserDir)) return places.runUserDir;
+    const char* temp = places.tempDir;
+    if (temp == nullptr || temp[0] != '/') temp = "/tmp";
+    const std::string dir = std::string(temp) + "/tavolen-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
+    return IsPrivateDirectory(dir.c_str()) ? dir : "";
+}
+
 InstanceLock AcquireSingleInstanceLock(const char* name) {
-    char dir[4096];
-    char path[4096 + 64];
-    if (!FindLockDirectory(dir, sizeof dir)) return InstanceLock::Failed;
-    if (std::snprintf(path, sizeof path, "%s/%s", dir, name) >= static_cast<int>(sizeof path)) {
-        return InstanceLock::Failed;
-    }
-    const int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const std::string runUser = "/run/user/" + std::to_string(getuid());
+    const std::string dir =
+        ChooseLockDirectory({std::getenv("XDG_RUNTIME_DIR"), runUser.c_str(), std::getenv("TMPDIR")});
+    if (dir.empty()) return InstanceLock::Failed;
+    const std::string path = dir + "/" + name;
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return InstanceLock::Failed;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
+    // A record lock belongs to this process alone: a child it forks (a box,
+    // a helper) neither inherits nor keeps it, so no orphan can hold it after
+    // the program has gone, however it went.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &whole) != 0) {
+        const bool held = errno == EACCES || errno == EAGAIN;
         close(fd);
         return held ? InstanceLock::HeldElsewhere : InstanceLock::Failed;
     }
-    // The descriptor stays open, and the lock with it, until the process ends.
+    // The descriptor stays open, and the lock with it, until the process
+    // ends. Nothing else in the process opens this file: closing any
+    // descriptor of it would drop the lock.
     return InstanceLock::Acquired;
 }

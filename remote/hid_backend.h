@@ -1,13 +1,14 @@
 // What a device backend provides to the HID channel. Exactly one backend is
 // linked into a program: the hidapi one for a real remote, or the simulated
-// remote. The channel serialises nothing: a read may overlap a write, and the
+// remote. The channel serialises nothing (a backend whose library cannot take
+// it serialises its own calls): a read may overlap a write, and the
 // channel calls BackendClose only once no read or write is in progress.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-struct BackendDevice;
+struct BackendDevice;  // each backend defines its own
 
 struct BackendOpenFailure {
     char node[256];    // the device node that exists but did not open, or ""

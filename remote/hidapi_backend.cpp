@@ -2,14 +2,47 @@
 #include <hidapi/hidapi.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 
 #include "remote/hid_backend.h"
 #include "remote/kernel_driver.h"
 
+// hidapi 0.13 keeps one error string per device and frees and replaces it in
+// both hid_read_timeout and hid_write, so a read and a write at once on one
+// device can free it twice. Calls on a device therefore go one at a time; a
+// write that waits goes before the next read, so it waits at most for the
+// rest of one read slice, and a silent remote still costs one blocking read
+// per slice.
+struct BackendDevice {
+    explicit BackendDevice(hid_device* opened) : hid(opened) {}
+    hid_device* hid;
+    std::mutex mutex;
+    std::condition_variable idle;  // busy went false
+    bool busy = false;             // a hidapi call on hid is under way
+    int writersWaiting = 0;
+};
+
 namespace {
+
+// Runs call with the device to itself; writes go first.
+template <class Call>
+int Exclusively(BackendDevice* device, bool isWrite, Call call) {
+    std::unique_lock lock(device->mutex);
+    if (isWrite) ++device->writersWaiting;
+    device->idle.wait(lock, [&] { return !device->busy && (isWrite || device->writersWaiting == 0); });
+    if (isWrite) --device->writersWaiting;
+    device->busy = true;
+    lock.unlock();
+    const int result = call(device->hid);
+    lock.lock();
+    device->busy = false;
+    device->idle.notify_all();
+    return result;
+}
 
 void CopyText(char* to, std::size_t size, const char* text) {
     std::snprintf(to, size, "%s", text);
@@ -54,15 +87,21 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
         WarnAboutKernelRemoteDriver("/sys", openedPath);
     }
     hid_free_enumeration(list);
-    return reinterpret_cast<BackendDevice*>(device);
+    return device != nullptr ? new BackendDevice(device) : nullptr;
 }
 
 int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
-    return hid_read_timeout(reinterpret_cast<hid_device*>(device), buffer, capacity, timeoutMs);
+    return Exclusively(device, false, [&](hid_device* hid) {
+        return hid_read_timeout(hid, buffer, capacity, timeoutMs);
+    });
 }
 
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length) {
-    return hid_write(reinterpret_cast<hid_device*>(device), buffer, length);
+    return Exclusively(device, true, [&](hid_device* hid) { return hid_write(hid, buffer, length); });
 }
 
-void BackendClose(BackendDevice* device) { hid_close(reinterpret_cast<hid_device*>(device)); }
+// The channel closes only once no read or write is under way.
+void BackendClose(BackendDevice* device) {
+    hid_close(device->hid);
+    delete device;
+}

@@ -82,7 +82,8 @@ void DecodeRemoteReport(const uint8_t* report) {
     }
 }
 
-void ReadRemoteReport() {
-    ReadReport(deviceHandle.load(kRelaxed), inputReport, &bytesRead);
+uint8_t ReadRemoteReport() {
+    const int32_t length = ReadReport(deviceHandle.load(kRelaxed), inputReport, &bytesRead);
     DecodeRemoteReport(inputReport);
+    return length > 0 ? inputReport[0] : 0;
 }

@@ -15,6 +15,7 @@ enum ReportId : uint8_t {
     kReportIrEnable = 0x13,
     kReportWriteRegisters = 0x16,
     kReportIrEnable2 = 0x1A,
+    kReportStatus = 0x20,
     kReportButtons = 0x30,
     kReportButtonsAccel = 0x31,
     kReportButtonsAccelIr = 0x33,
@@ -66,8 +67,9 @@ int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]);
 
 // Waits for one report and decodes it into RemoteState. A report that is not
 // a data report (0x3X) leaves RemoteState as it was; after a failed read the
-// buffer is decoded as it stands.
-void ReadRemoteReport();
+// buffer is decoded as it stands. Returns the identifier of the report read,
+// 0 when the read failed.
+uint8_t ReadRemoteReport();
 
 // Decodes the report in report (at least 18 bytes readable) into RemoteState.
 void DecodeRemoteReport(const uint8_t* report);

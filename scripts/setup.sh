@@ -9,8 +9,9 @@ packages=(
   libhidapi-dev libsdl2-dev                 # the program: remote and window
   libgtest-dev libx11-dev                   # tests and their X helper
   xvfb xdotool x11-apps                     # end-to-end tests: display, keys, xwd
-  xfonts-base                               # SDL's X11 message box draws with core fonts
+  xfonts-base                               # core X fonts, for the error box
   man-db                                    # the package test renders the manual
+  lintian                                   # the package test checks the .deb against Debian policy
 )
 
 missing=()

@@ -4,8 +4,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
+
+constexpr uint64_t kMaxScriptBytes = 16 * 1024 * 1024;
 
 // What a script may hold; the limits are the camera's and the report's.
 struct ScriptLimits {
@@ -15,6 +18,7 @@ struct ScriptLimits {
     int maxSize = 15;
     int defaultSize = 2;
     int maxAccel = 255;
+    int maxBattery = 255;
     int minRate = 1;
     int maxRate = 1000;
     std::size_t maxRawBytes = sizeof(SimEvent::bytes);
@@ -100,7 +104,7 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         if (argCount != 2) return "buttons needs two hex bytes";
         event->kind = SimEventKind::Buttons;
         for (std::size_t i = 0; i < 2; ++i) {
-            if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte '" + std::string(Arg(i)) + "'";
+            if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte " + QuoteForMessage(Arg(i));
         }
         event->length = 2;
         return "";
@@ -118,9 +122,20 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         if (argCount == 0 || argCount > kLimits.maxRawBytes) return "raw needs 1-22 hex bytes";
         event->kind = SimEventKind::Raw;
         for (std::size_t i = 0; i < argCount; ++i) {
-            if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte '" + std::string(Arg(i)) + "'";
+            if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte " + QuoteForMessage(Arg(i));
         }
         event->length = argCount;
+        return "";
+    }
+    if (word == "extension") {
+        if (argCount != 1 || (Arg(0) != "on" && Arg(0) != "off")) return "extension needs on or off";
+        event->kind = SimEventKind::Extension;
+        event->x = Arg(0) == "on" ? 1 : 0;
+        return "";
+    }
+    if (word == "battery") {
+        if (argCount != 1 || !Decimal(0, kLimits.maxBattery, &event->x)) return "battery needs a level 0-255";
+        event->kind = SimEventKind::Battery;
         return "";
     }
     struct Bare {
@@ -139,7 +154,7 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         return "";
     }
     if (word == "absent" || word == "denied" || word == "rate" || word == "product") return std::string(word) + " comes without a time, before the first event";
-    return "unknown event '" + std::string(word) + "'";
+    return "unknown event " + QuoteForMessage(word);
 }
 
 // absent | denied | rate <hz> | product <hex>: settings of the remote as a whole.
@@ -172,9 +187,24 @@ std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* o
 
 }  // namespace
 
+std::string QuoteForMessage(std::string_view text) {
+    constexpr std::size_t kMaxQuoted = 60;
+    std::string quoted = "'";
+    for (std::size_t i = 0; i < text.size() && i < kMaxQuoted; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // Control bytes from a file must not reach the user's terminal.
+        quoted += c >= 0x20 && c != 0x7F ? static_cast<char>(c) : '?';
+    }
+    if (text.size() > kMaxQuoted) quoted += "...";
+    return quoted + "'";
+}
+
 bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* out,
                    std::string* error) {
     *out = Scenario{};
+    // An editor's UTF-8 byte-order mark is no part of the first line.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
     std::size_t lineNumber = 0;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -228,19 +258,31 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
 }
 
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        *error = std::string(path) + ": cannot be read (" + std::strerror(errno) + ")";
-        return false;
+    std::error_code status;
+    const std::filesystem::file_status kind = std::filesystem::status(path, status);
+    std::string why;
+    if (std::filesystem::is_directory(kind)) {
+        why = "a directory";
+    } else if (std::filesystem::is_regular_file(kind) &&
+               std::filesystem::file_size(path, status) > kMaxScriptBytes && !status) {
+        why = "larger than 16 MiB";
     }
+    std::FILE* file = why.empty() ? std::fopen(path, "rb") : nullptr;
+    if (why.empty() && file == nullptr) why = std::strerror(errno);
+    // Whatever it is (a pipe, a device), no more than the limit is read.
     std::string text;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        *error = std::string(path) + ": cannot be read";
+    if (file != nullptr) {
+        char chunk[65536];
+        std::size_t got;
+        while (why.empty() && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            if (text.size() + got > kMaxScriptBytes) why = "larger than 16 MiB";
+            else text.append(chunk, got);
+        }
+        if (why.empty() && std::ferror(file) != 0) why = "read error";
+        std::fclose(file);
+    }
+    if (!why.empty()) {
+        *error = std::string(path) + ": cannot be read as a script (" + why + ")";
         return false;
     }
     return ParseScenario(text, path, out, error);

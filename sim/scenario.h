@@ -8,13 +8,18 @@
 //   <ms> raw <hex bytes>         one input report exactly as given, 1-22 bytes
 //   <ms> silent | resume         stop / restart sending reports
 //   <ms> disconnect              the remote is lost from then on
+//   <ms> extension on | off      an extension plugged in or pulled out: the
+//                                remote says so in a status report and then
+//                                sends no data report until a mode is set
+//   <ms> battery <0-255>         the battery level its status reports give
 //   absent | denied | rate <hz>  before the first event (denied: the remote is
 //                                there but opening it is not permitted)
 //   product <hex>                before the first event: the product identifier
 //                                it reports, 0306 by default, 0330 for the Plus
 //
 // <ms> is whole milliseconds since the remote was opened, never decreasing.
-// '#' starts a comment; blank lines are allowed.
+// '#' starts a comment; blank lines are allowed; a UTF-8 byte-order mark at
+// the start is skipped.
 #pragma once
 
 #include <cstddef>
@@ -23,13 +28,14 @@
 #include <string_view>
 #include <vector>
 
-enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect };
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery };
 
 struct SimEvent {
     uint32_t ms = 0;
     SimEventKind kind = SimEventKind::Silent;
     int point = 0;              // Ir, IrOff: 0-3
-    int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y and z in size
+    int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y and z in size;
+                                // Extension: 1 in, 0 out; Battery: the level
     uint8_t bytes[22] = {};     // Buttons: b1, b2; Raw: the report
     std::size_t length = 0;     // Raw: bytes used
 };
@@ -48,8 +54,13 @@ struct Scenario {
 bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* out,
                    std::string* error);
 
-// Reads and parses a script file; an unreadable file is an error too.
+// Reads and parses a script file; an unreadable file, a directory and
+// anything larger than 16 MiB are errors too.
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error);
+
+// text in single quotes for an error line: at most 60 characters of it, with
+// control characters shown as '?'.
+std::string QuoteForMessage(std::string_view text);
 
 // The built-in scenarios: "demo" (moving points), "absent", "silent",
 // "still" (points held still). False for an unknown name.

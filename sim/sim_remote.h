@@ -14,8 +14,9 @@
 void SimUseScenario(const Scenario& scenario);
 
 // Where output reports are logged as "<ms> <HEX BYTES>" and "<ms> close" lines,
-// flushed one by one; nullptr for no log.
-void SimUseLog(std::FILE* log);
+// flushed one by one; nullptr for no log. A write to it that fails is said
+// once on standard error, naming the log as name.
+void SimUseLog(std::FILE* log, const char* name = "the log");
 
 struct SimOutput {
     double ms = 0;               // since the remote was opened

@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "control/command_line.h"
 #include "control/startup.h"
 #include "platform/process.h"
 #include "sim/sim_remote.h"
@@ -16,27 +18,54 @@ namespace {
 
 constexpr int kUsageError = 2;
 
+constexpr const char* kUsage =
+    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE]";
+constexpr const char* kHelp =
+    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE]\n"
+    "Runs Tavolen with a simulated Wii Remote.\n"
+    "  --script FILE    play the events of a scenario script (see tavolen(1))\n"
+    "  --scenario NAME  a built-in scenario: demo (the default), still, silent, absent\n"
+    "  --log FILE       write every output report the remote receives to FILE\n"
+    "  --help, --version";
+
 [[noreturn]] void Refuse(const std::string& what) {
     std::fprintf(stderr, "tavolen-sim: %s\n", what.c_str());
     EndProcess(kUsageError);
 }
 
-constexpr const char* kUsage =
-    "usage: tavolen-sim [--script FILE | --scenario NAME] [--log FILE]";
+// Both paths name one existing file (through links, or the same path twice).
+bool IsSameFile(const char* a, const char* b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+const char* logPath = nullptr;
+
+// Runs once this instance holds the single-instance lock: a second instance,
+// which ends at once, never opens (or truncates) the running one's log.
+void OpenLog() {
+    if (logPath == nullptr) return;
+    // Binary: the same bytes, "\n" line ends, on every system.
+    std::FILE* log = std::fopen(logPath, "wb");
+    if (log == nullptr) {
+        Refuse("cannot write the log " + std::string(logPath) + ": " + std::strerror(errno));
+    }
+    SimUseLog(log, logPath);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* script = nullptr;
     const char* scenarioName = nullptr;
-    const char* logPath = nullptr;
+    if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen-sim", kHelp);
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         const char** target = option == "--script"     ? &script
                               : option == "--scenario" ? &scenarioName
                               : option == "--log"      ? &logPath
                                                        : nullptr;
-        if (target == nullptr) Refuse("unknown option '" + std::string(option) + "'; " + kUsage);
+        if (target == nullptr) Refuse("unknown option " + QuoteForMessage(option) + "; " + kUsage);
         if (i + 1 >= argc) Refuse(std::string(option) + " needs a value; " + kUsage);
         if (*target != nullptr) Refuse(std::string(option) + " given twice; " + kUsage);
         *target = argv[++i];
@@ -44,25 +73,21 @@ int main(int argc, char** argv) {
     if (script != nullptr && scenarioName != nullptr) {
         Refuse(std::string("--script and --scenario exclude each other; ") + kUsage);
     }
+    if (script != nullptr && logPath != nullptr && IsSameFile(script, logPath)) {
+        Refuse(std::string("--log names the script ") + script + "; the log would overwrite it");
+    }
+    std::error_code error;
+    if (logPath != nullptr && std::filesystem::is_directory(logPath, error)) {
+        Refuse(std::string("cannot write the log ") + logPath + ": it is a directory");
+    }
 
     Scenario scenario;
-    std::string error;
+    std::string problem;
     if (script != nullptr) {
-        if (!LoadScenarioFile(script, &scenario, &error)) Refuse(error);
+        if (!LoadScenarioFile(script, &scenario, &problem)) Refuse(problem);
     } else if (!BuiltInScenario(scenarioName != nullptr ? scenarioName : "demo", &scenario)) {
-        Refuse(std::string("unknown scenario '") + scenarioName +
-               "' (demo, absent, silent, still)");
-    }
-
-    std::FILE* log = nullptr;
-    if (logPath != nullptr) {
-        // Binary: the same bytes, "\n" line ends, on every system.
-        log = std::fopen(logPath, "wb");
-        if (log == nullptr) {
-            Refuse(std::string("cannot write the log ") + logPath + ": " + std::strerror(errno));
-        }
+        Refuse("unknown scenario " + QuoteForMessage(scenarioName) + " (demo, absent, silent, still)");
     }
     SimUseScenario(scenario);
-    SimUseLog(log);
-    EndProcess(RunTavolen());
+    EndProcess(RunTavolen(OpenLog));
 }

@@ -18,7 +18,25 @@ hid_device openDevice{0};
 }  // namespace
 
 FakeHid& TheFakeHid() { return fake; }
-void ResetFakeHid() { fake = FakeHid{}; }
+
+void ResetFakeHid() {
+    fake.devices.clear();
+    fake.writes.clear();
+    fake.reads.clear();
+    fake.readFails = false;
+    fake.readCalls = fake.closes = 0;
+    fake.openedPath.clear();
+    fake.inside = fake.overlaps = fake.readsBegunWhileWriting = 0;
+    fake.writing = false;
+}
+
+// Marks one hidapi call on the device for its whole length.
+struct InsideCall {
+    InsideCall() {
+        if (fake.inside.fetch_add(1) != 0) ++fake.overlaps;
+    }
+    ~InsideCall() { --fake.inside; }
+};
 
 extern "C" {
 
@@ -60,12 +78,15 @@ hid_device* HID_API_EXPORT hid_open_path(const char* path) {
 }
 
 int HID_API_EXPORT hid_write(hid_device*, const unsigned char* data, size_t length) {
+    const InsideCall call;
     fake.writes.emplace_back(data, data + length);
     return static_cast<int>(length);
 }
 
 int HID_API_EXPORT hid_read_timeout(hid_device*, unsigned char* data, size_t length,
                                     int milliseconds) {
+    const InsideCall call;
+    if (fake.writing) ++fake.readsBegunWhileWriting;
     ++fake.readCalls;
     if (fake.readFails) return -1;
     if (fake.reads.empty()) {

@@ -2,6 +2,7 @@
 // described by the test, writes are recorded, reads come from a script.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -20,6 +21,13 @@ struct FakeHid {
     int readCalls = 0;
     int closes = 0;
     std::string openedPath;
+    // hidapi may not be entered twice at once on one device: a call that
+    // finds another under way counts an overlap.
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+    // Set by a test while it writes: reads that begin meanwhile count here.
+    std::atomic<bool> writing{false};
+    std::atomic<int> readsBegunWhileWriting{0};
 };
 
 // The fake's state; tests reset it with ResetFakeHid().

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -112,6 +113,36 @@ TEST_F(HidapiBackend, ALostDeviceWaitsForTheCloseInsteadOfSpinning) {
     EXPECT_EQ(results[2], -1);
     EXPECT_TRUE(TheFakeHid().writes.empty());
     EXPECT_EQ(TheFakeHid().closes, 1);
+}
+
+TEST_F(HidapiBackend, ReadsAndWritesTakeTurnsAndAWriteWaitsOneReadSliceAtMost) {
+    TheFakeHid().devices = {{"/dev/hidraw0"}};
+    ASSERT_GE(OpenRemote(), 0);
+    // The remote is silent: every read waits its whole slice in hidapi.
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        uint8_t buffer[kReportBufferSize];
+        int32_t got = 0;
+        while (!stop) ReadReport(handle, buffer, &got);
+    });
+    const uint8_t mode[kReportBufferSize] = {0x12, 0x00, 0x33};
+    for (int i = 0; i < 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 7 * i));
+        int32_t written = 0;
+        TheFakeHid().writing = true;
+        EXPECT_EQ(WriteReport(handle, mode, &written), 3);
+        TheFakeHid().writing = false;
+    }
+    stop = true;
+    CloseHidHandle(handle);  // ends the waiting read
+    reader.join();
+    handle = -1;
+    EXPECT_EQ(TheFakeHid().overlaps, 0);
+    EXPECT_EQ(TheFakeHid().writes.size(), 8u);
+    // Only a read that slipped in before the write queued itself.
+    EXPECT_LE(TheFakeHid().readsBegunWhileWriting, 8);
+    // About 2 s of 50 ms slices at most: no polling while the remote is silent.
+    EXPECT_LT(TheFakeHid().readCalls, 60);
 }
 
 }  // namespace

@@ -8,8 +8,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.out" 2>&1) || { cat "$work/cpack.out"; fail "cpack"; }
+# Under umask 077, so that modes in the package cannot come from the builder's.
+(cd "$build" && umask 077 && cpack -G DEB -B "$work/pkg" >"$work/cpack.out" 2>&1) ||
+  { cat "$work/cpack.out"; fail "cpack"; }
 deb=$(ls "$work"/pkg/*.deb)
+
+# Debian's own checker: any error (E:) or warning (W:) fails; information
+# (I:) and pedantic tags do not.
+lintian --fail-on error,warning "$deb" >"$work/lintian.out" 2>&1 ||
+  fail "lintian: $(grep -v 'running with root privileges' "$work/lintian.out")"
 depends=$(dpkg-deb -f "$deb" Depends)
 for library in libhidapi-hidraw0 libsdl2-2.0-0; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
@@ -19,12 +26,22 @@ root=$work/root
 dpkg -x "$deb" "$root"
 for file in usr/bin/tavolen usr/bin/tavolen-sim usr/lib/udev/rules.d/60-tavolen.rules \
             usr/share/applications/tavolen.desktop \
-            usr/share/icons/hicolor/scalable/apps/tavolen.svg usr/share/man/man1/tavolen.1; do
+            usr/share/icons/hicolor/scalable/apps/tavolen.svg usr/share/doc/tavolen/copyright \
+            usr/share/doc/tavolen/changelog.gz; do
   [ -e "$root/$file" ] || fail "not installed: /$file"
 done
 
-warnings=$(man --warnings -l "$root/usr/share/man/man1/tavolen.1" 2>&1 >/dev/null)
-[ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+version=$(dpkg-deb -f "$deb" Version)
+latest=$(zcat "$root/usr/share/doc/tavolen/changelog.gz" | head -n 1)
+[[ $latest == "tavolen ($version) "* ]] || fail "the changelog's latest entry is not $version: $latest"
+
+# Both programs' pages render, without warnings, as Tavolen's page.
+for page in tavolen tavolen-sim; do
+  text=$(LC_ALL=C MANPATH=$root/usr/share/man man --warnings "$page" 2>"$work/man.err") ||
+    fail "man $page: $(cat "$work/man.err")"
+  [ ! -s "$work/man.err" ] || fail "man $page renders with warnings: $(cat "$work/man.err")"
+  [[ $text == "TAVOLEN(1)"* ]] || fail "man $page is not Tavolen's page: ${text:0:80}"
+done
 
 # A short run of the installed program that ends with HOME.
 export XDG_RUNTIME_DIR=$work/runtime

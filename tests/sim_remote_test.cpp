@@ -1,6 +1,7 @@
 // The simulated remote driven through the backend calls directly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -205,11 +206,67 @@ TEST_F(SimRemote, DisconnectFailsAtOnceAndOnlyTheCloseIsLoggedAfter) {
     EXPECT_GE(outputs[2].ms, 300.0);
     char text[256] = {}, expected[256];
     std::rewind(log);
-    std::fread(text, 1, sizeof text - 1, log);
+    EXPECT_GT(std::fread(text, 1, sizeof text - 1, log), 0u);
     std::fclose(log);
     std::snprintf(expected, sizeof expected, "%.3f 11 AB\n%.3f 12 04 33\n%.3f close\n", outputs[0].ms,
                   outputs[1].ms, outputs[2].ms);
     EXPECT_STREQ(text, expected);
+}
+
+// A status report, unasked (extension in or out) or asked for (15), says
+// what the remote is doing; after it the remote sends no data report until a
+// mode is set again, and then reports in that mode at once.
+TEST_F(SimRemote, AStatusReportHoldsTheDataUntilTheModeIsSetAgain) {
+    const Bytes kCamera[] = {{0x13, 0x04}, {0x1A, 0x04}};
+    struct Case {
+        const char* script;
+        Bytes mode;         // the mode before the status report
+        bool camera;        // 13 04 and 1A 04 sent
+        Bytes led;          // an 11 report, or none
+        Bytes request;      // a 15 report, or none (the script's event then)
+        Bytes status;
+    } const cases[] = {
+        {"200 extension on\n", {0x12, 0x00, 0x33}, true, {0x11, 0x10}, {}, {0x20, 0, 0, 0x1A, 0, 0, 0xC0}},
+        {"0 extension on\n200 extension off\n", {0x12, 0x00, 0x31}, false, {0x11, 0x90}, {}, {0x20, 0, 0, 0x90, 0, 0, 0xC0}},
+        {"0 battery 31\n", {0x12, 0x00, 0x31}, false, {}, {0x15, 0x00}, {0x20, 0, 0, 0x01, 0, 0, 0x1F}},
+        {"0 buttons 00 08\n200 extension on\n300 buttons 00 00\n", {0x12, 0x00, 0x30}, true, {}, {},
+         {0x20, 0x00, 0x08, 0x0A, 0, 0, 0xC0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        Open(c.script);
+        if (c.camera) for (const Bytes& enable : kCamera) Write(enable);
+        if (!c.led.empty()) Write(c.led);
+        Write(c.mode);
+        std::this_thread::sleep_for(milliseconds(250));
+        if (!c.request.empty()) Write(c.request);
+        std::vector<Bytes> reports = Drain();
+        const auto status = std::find(reports.begin(), reports.end(), c.status);
+        ASSERT_NE(status, reports.end()) << "no status report " << ::testing::PrintToString(c.status);
+        EXPECT_EQ(status + 1, reports.end()) << "a report after the status report";
+        std::this_thread::sleep_for(milliseconds(200));  // buttons change meanwhile in mode 30
+        EXPECT_EQ(Drain(), std::vector<Bytes>{});
+        Write(c.mode);
+        const Bytes first = Read(1000);
+        ASSERT_FALSE(first.empty());
+        EXPECT_EQ(first[0], c.mode[2]);
+        BackendClose(device);
+        device = nullptr;
+    }
+}
+
+TEST_F(SimRemote, ALogThatCannotBeWrittenIsSaidOnceAndTheRemoteGoesOn) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    SimUseLog(full, "/dev/full");
+    Open("");
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Write({0x11, 0x10}), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tavolen-sim: cannot write the log /dev/full: No space left on device\n");
+    EXPECT_EQ(SimOutputs().size(), 3u);
+    SimUseLog(nullptr);
+    std::fclose(full);
 }
 
 TEST_F(SimRemote, DemoPointsMoveApartAcrossTheCameraField) {

@@ -1,14 +1,16 @@
-// The single-instance lock: one holder at a time, and only in a directory
-// that belongs to the user alone.
+// The single-instance lock: one holder at a time, one place per user, only in
+// a directory that belongs to the user alone, and never kept by a child.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/lock_directory_posix.h"
 #include "platform/single_instance.h"
 
 namespace {
@@ -21,47 +23,95 @@ protected:
         char pattern[] = "/tmp/tavolen-lock-test-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root = pattern;
-        runtime = root / "runtime";
-        temp = root / "tmp";
-        fs::create_directory(runtime);
-        fs::create_directory(temp);
-        chmod(runtime.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        setenv("TMPDIR", temp.c_str(), 1);
+        for (const char* name : {"runtime", "run-user", "open", "tmp"}) fs::create_directory(root / name);
+        chmod((root / "runtime").c_str(), 0700);
+        chmod((root / "run-user").c_str(), 0700);
+        chmod((root / "open").c_str(), 0755);
+        fs::create_directory_symlink(root / "runtime", root / "link");
+        setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(root); }
-    fs::path FallbackDir() const { return temp / ("tavolen-" + std::to_string(getuid())); }
-    fs::path root, runtime, temp;
+
+    // Takes the lock in a child process that ends at once; its result.
+    InstanceLock TakeInAnotherProcess(const char* name) {
+        const pid_t child = fork();
+        if (child == 0) _exit(static_cast<int>(AcquireSingleInstanceLock(name)));
+        int status = 0;
+        waitpid(child, &status, 0);
+        return static_cast<InstanceLock>(WEXITSTATUS(status));
+    }
+
+    fs::path root;
 };
 
-TEST_F(SingleInstance, TheSecondTakerFindsItHeld) {
-    // flock belongs to the open file: a second open in this process competes
-    // like a second process.
+TEST_F(SingleInstance, ChoosesThePrivateRuntimeDirThenRunUserThenItsOwnTempDir) {
+    const std::string tempFallback = (root / "tmp").string() + "/tavolen-" + std::to_string(getuid());
+    struct Case {
+        const char* runtime;  // relative to root; nullptr: unset
+        const char* runUser;
+        std::string expected;
+    } const cases[] = {
+        {"runtime", "run-user", (root / "runtime").string()},
+        {nullptr, "run-user", (root / "run-user").string()},
+        {"open", "run-user", (root / "run-user").string()},     // others may write there
+        {"link", "run-user", (root / "run-user").string()},     // a link is not the directory
+        {"missing", "run-user", (root / "run-user").string()},
+        {"open", "missing", tempFallback},
+        {nullptr, "open", tempFallback},
+    };
+    for (const Case& c : cases) {
+        const std::string runtime = c.runtime ? (root / c.runtime).string() : "";
+        const std::string runUser = (root / c.runUser).string();
+        const std::string tmp = (root / "tmp").string();
+        EXPECT_EQ(ChooseLockDirectory({c.runtime ? runtime.c_str() : nullptr, runUser.c_str(), tmp.c_str()}),
+                  c.expected)
+            << (c.runtime ? c.runtime : "(unset)") << ", " << c.runUser;
+    }
+    EXPECT_EQ(fs::status(tempFallback).permissions() & fs::perms::all, fs::perms::owner_all);
+    // A relative runtime directory counts as none.
+    EXPECT_EQ(ChooseLockDirectory({"runtime", (root / "run-user").c_str(), nullptr}),
+              (root / "run-user").string());
+    // Somebody planted the fallback directory as a link to a place of theirs.
+    fs::create_directory(root / "planted");
+    fs::create_directory_symlink(root / "open", root / "planted" / ("tavolen-" + std::to_string(getuid())));
+    EXPECT_EQ(ChooseLockDirectory({nullptr, (root / "missing").c_str(), (root / "planted").c_str()}), "");
+}
+
+TEST_F(SingleInstance, OneHolderAtATime) {
     EXPECT_EQ(AcquireSingleInstanceLock("a-lock"), InstanceLock::Acquired);
-    EXPECT_EQ(AcquireSingleInstanceLock("a-lock"), InstanceLock::HeldElsewhere);
-    EXPECT_EQ(AcquireSingleInstanceLock("another-lock"), InstanceLock::Acquired);
-    EXPECT_TRUE(fs::exists(runtime / "a-lock"));
-    EXPECT_EQ(fs::status(runtime / "a-lock").permissions() & fs::perms::all,
+    EXPECT_EQ(TakeInAnotherProcess("a-lock"), InstanceLock::HeldElsewhere);
+    EXPECT_EQ(TakeInAnotherProcess("another-lock"), InstanceLock::Acquired);
+    EXPECT_EQ(fs::status(root / "runtime" / "a-lock").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST_F(SingleInstance, ARuntimeDirOpenToOthersIsPassedOverForAPrivateOne) {
-    chmod(runtime.c_str(), 0777);
-    EXPECT_EQ(AcquireSingleInstanceLock("open-lock"), InstanceLock::Acquired);
-    EXPECT_FALSE(fs::exists(runtime / "open-lock"));
-    EXPECT_TRUE(fs::exists(FallbackDir() / "open-lock"));
-    EXPECT_EQ(fs::status(FallbackDir()).permissions() & fs::perms::all, fs::perms::owner_all);
+TEST_F(SingleInstance, AChildOfTheHolderDoesNotKeepItOnceTheHolderIsGone) {
+    int toTest[2];
+    ASSERT_EQ(pipe(toTest), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        if (AcquireSingleInstanceLock("held-lock") != InstanceLock::Acquired) _exit(1);
+        const pid_t orphan = fork();  // as a box or helper process would be
+        if (orphan == 0) {
+            sleep(30);
+            _exit(0);
+        }
+        [[maybe_unused]] const ssize_t sent = write(toTest[1], &orphan, sizeof orphan);
+        _exit(0);  // the holder goes, its child stays
+    }
+    pid_t orphan = -1;
+    ASSERT_EQ(read(toTest[0], &orphan, sizeof orphan), static_cast<ssize_t>(sizeof orphan));
+    int status = 0;
+    waitpid(holder, &status, 0);
+    EXPECT_EQ(kill(orphan, 0), 0) << "the child should still run";
+    EXPECT_EQ(TakeInAnotherProcess("held-lock"), InstanceLock::Acquired);
+    kill(orphan, SIGKILL);
+    close(toTest[0]);
+    close(toTest[1]);
 }
 
-TEST_F(SingleInstance, FailsRatherThanFollowALink) {
-    unsetenv("XDG_RUNTIME_DIR");
-    // Somebody planted the fallback directory as a link to a place of theirs.
-    fs::create_directory_symlink(runtime, FallbackDir());
-    EXPECT_EQ(AcquireSingleInstanceLock("linked-lock"), InstanceLock::Failed);
-    fs::remove(FallbackDir());
-    fs::create_directory(FallbackDir());
-    chmod(FallbackDir().c_str(), 0700);
-    fs::create_symlink(root / "elsewhere", FallbackDir() / "file-lock");
+TEST_F(SingleInstance, FailsRatherThanFollowALinkedLockFile) {
+    fs::create_symlink(root / "elsewhere", root / "runtime" / "file-lock");
     EXPECT_EQ(AcquireSingleInstanceLock("file-lock"), InstanceLock::Failed);
     EXPECT_FALSE(fs::exists(root / "elsewhere"));
 }

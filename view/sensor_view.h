@@ -17,8 +17,14 @@ int RunSensorView();
 // requests that come before the next paint merge into it.
 void RequestRepaint();
 
+// From the reader: have the view's thread call ResendReportingMode. Returns
+// at once; requests that come before it runs merge into one call, and none
+// comes once the view has closed.
+void RequestReportingMode();
+
 // From the reader: close the view, and return once its destroy handler has
-// run on the view's thread. Returns at once when there is no open view.
+// run on the view's thread. Returns at once when there is no open view. On
+// the view's own thread the handler runs at once, inside the call.
 void RequestClose();
 
 // Why a frame was painted: the view's first paint, the window system's

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "control/main_reader.h"
 #include "platform/wait_wake.h"
+#include "view/repaint_latch.h"
 #include "remote/remote_reports.h"
 
 ViewFrameHook viewFrameHook = nullptr;
@@ -25,12 +27,19 @@ enum ViewPhase : int { kNoView, kViewOpen, kViewDestroyed };
 std::atomic<int> viewPhase{kNoView};
 
 // A repaint event is queued and not yet painted: further requests merge.
-std::atomic<bool> repaintPending{false};
+RepaintLatch repaintLatch;
+
+// A mode re-send is queued and not yet done: further requests merge.
+std::atomic<bool> modePending{false};
+
+// The thread that created the view and runs its loop.
+std::thread::id viewThread;
 
 // Event types of the view's own requests, registered before viewPhase opens.
 Uint32 repaintEvent;
 Uint32 closeEvent;
 Uint32 quitRequestEvent;
+Uint32 modeEvent;
 
 // Owned by the view's thread.
 SDL_Window* viewWindow;
@@ -59,7 +68,7 @@ int32_t DrawCross(const IrPoint& point) {
 }
 
 void PaintView(PaintCause cause) {
-    repaintPending.store(false, std::memory_order_relaxed);
+    repaintLatch.Take();
     if (renderer == nullptr) return;
     SDL_SetRenderDrawColor(renderer, 0xFF, 0xFF, 0xFF, 0xFF);
     SDL_RenderClear(renderer);
@@ -85,7 +94,7 @@ void DestroyView() {
 
 void HandleEvent(const SDL_Event& event) {
     switch (event.type) {
-    case SDL_QUIT:  // Ctrl+C or SIGTERM in the terminal: as the close box
+    case SDL_QUIT:  // the last window closed: as the close box
         DestroyView();
         return;
     case SDL_WINDOWEVENT:
@@ -107,6 +116,9 @@ void HandleEvent(const SDL_Event& event) {
         PaintView(PaintCause::Repaint);
     } else if (event.type == closeEvent) {
         DestroyView();
+    } else if (event.type == modeEvent) {
+        modePending.store(false);
+        ResendReportingMode();
     }
 }
 
@@ -139,13 +151,16 @@ bool CreateSensorView() {
     // without a GPU is Mesa's software rasteriser: about ten times the
     // processor time per frame and some 85 MiB more memory.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Signals reach the program through its own watcher, not through SDL.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
     if (!IsVisibleDriver()) return false;
-    const Uint32 first = SDL_RegisterEvents(3);
+    const Uint32 first = SDL_RegisterEvents(4);
     if (first == static_cast<Uint32>(-1)) return false;
     repaintEvent = first;
     closeEvent = first + 1;
     quitRequestEvent = first + 2;
+    modeEvent = first + 3;
 
     viewWindow = SDL_CreateWindow("Tavolen", kWindowX, kWindowY, kOuterWidth, kOuterHeight,
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
@@ -157,6 +172,7 @@ bool CreateSensorView() {
         viewWindow = nullptr;
         return false;
     }
+    viewThread = std::this_thread::get_id();
     viewPhase.store(kViewOpen, std::memory_order_release);
     PaintView(PaintCause::First);
     return true;
@@ -178,12 +194,24 @@ int RunSensorView() {
 
 void RequestRepaint() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
-    if (repaintPending.exchange(true, std::memory_order_relaxed)) return;
-    if (!PushViewEvent(repaintEvent)) repaintPending.store(false, std::memory_order_relaxed);
+    if (!repaintLatch.Raise()) return;
+    if (!PushViewEvent(repaintEvent)) repaintLatch.Cancel();
+}
+
+void RequestReportingMode() {
+    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    if (modePending.exchange(true)) return;
+    if (!PushViewEvent(modeEvent)) modePending.store(false);
 }
 
 void RequestClose() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    // On the view's own thread the handler runs at once, as a window
+    // procedure does for a message sent from its thread.
+    if (std::this_thread::get_id() == viewThread) {
+        DestroyView();
+        return;
+    }
     if (!PushViewEvent(closeEvent)) return;
     WaitWhileEqual(viewPhase, kViewOpen);
 }

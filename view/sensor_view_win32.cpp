@@ -43,6 +43,11 @@ std::atomic<HWND> viewWindow{nullptr};
 // A repaint request came since the last paint (for the measurement hook).
 std::atomic<bool> repaintRequested{false};
 
+// The view's own message: call ResendReportingMode on the view's thread.
+constexpr UINT kResendModeMessage = WM_APP + 1;
+// Such a message is queued and not yet handled: further requests merge.
+std::atomic<bool> modePending{false};
+
 // Owned by the view's thread. The drawing objects live from the creation
 // handler to the destroy handler.
 HPEN pen;
@@ -128,6 +133,10 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
         HandleDestroy();
         return 0;
+    case kResendModeMessage:
+        modePending.store(false);
+        if (!destroyHandled) ResendReportingMode();
+        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
@@ -203,9 +212,18 @@ void RequestRepaint() {
     InvalidateRect(viewWindow.load(std::memory_order_relaxed), nullptr, TRUE);
 }
 
+void RequestReportingMode() {
+    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    if (modePending.exchange(true)) return;
+    if (!PostMessageA(viewWindow.load(std::memory_order_relaxed), kResendModeMessage, 0, 0)) {
+        modePending.store(false);
+    }
+}
+
 void RequestClose() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     // Sent across threads, the message runs on the view's thread, and this
-    // returns once the handler has returned there.
+    // returns once the handler has returned there; sent from the view's own
+    // thread, the handler runs inside the call.
     SendMessageA(viewWindow.load(std::memory_order_relaxed), WM_DESTROY, 0, 0);
 }

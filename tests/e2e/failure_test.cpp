@@ -2,7 +2,9 @@
 // remote lost while the view is open, no display, and a bad command line.
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "program_fixture.h"
@@ -124,6 +126,14 @@ const BadStart kBadStarts[] = {
     {"AccelTooLarge", {"--script", "SCRIPT"}, "0 accel 256 128 154\n"},
     {"AbsentAfterAnEvent", {"--script", "SCRIPT"}, "0 silent\nabsent\n"},
     {"UnknownEvent", {"--script", "SCRIPT"}, "# fine\n\n0 wobble\n"},
+    // Files that cannot be scripts or logs.
+    {"LogIsTheScript", {"--script", "SCRIPT", "--log", "SCRIPT"}, "0 ir 1 1 1\n"},
+    {"LogIsALinkToTheScript", {"--log", "LINK", "--script", "SCRIPT"}, "0 ir 1 1 1\n"},
+    {"LogIsADirectory", {"--log", "DIR"}, ""},
+    {"ScriptIsADirectory", {"--script", "DIR"}, ""},
+    {"ScriptLargerThan16MiB", {"--script", "BIG"}, ""},
+    {"ScriptThatNeverEnds", {"--script", "/dev/zero"}, ""},
+    {"LongUnknownEvent", {"--script", "SCRIPT"}, "0 \x1b[2J" "wobblewobblewobblewobblewobblewobblewobblewobblewobblewobble\n"},
 };
 
 void PrintTo(const BadStart& c, std::ostream* out) { *out << c.name; }
@@ -132,17 +142,30 @@ class BadStartTest : public ProgramTest, public ::testing::WithParamInterface<Ba
 
 TEST_P(BadStartTest, EndsWithTwoAndOneLineOnStderr) {
     const BadStart& c = GetParam();
-    std::vector<std::string> args = {"--log", Dir().File("tavolen.log")};
-    for (const std::string& arg : c.args) {
-        args.push_back(arg == "SCRIPT" ? Script(c.script)[1] : arg);
+    namespace fs = std::filesystem;
+    const std::string script = Script(c.script)[1];
+    const std::string link = Dir().File("link.txt");
+    fs::create_symlink(script, link);
+    const std::string big = Dir().File("big.txt");
+    fs::resize_file((WriteFile(big, "0 silent\n"), big), 17 * 1024 * 1024);
+    std::vector<std::string> args;
+    if (std::find(c.args.begin(), c.args.end(), "--log") == c.args.end()) {
+        args = {"--log", Dir().File("tavolen.log")};
     }
+    const std::map<std::string, std::string> stand = {
+        {"SCRIPT", script}, {"LINK", link}, {"BIG", big}, {"DIR", Dir().path()}};
+    for (const std::string& arg : c.args) args.push_back(stand.count(arg) ? stand.at(arg) : arg);
     Run& run = LaunchExactly(args, "tavolen");
     ASSERT_TRUE(EndsWith(run, 2));
     const std::string err = Stderr(run);
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     EXPECT_GT(err.size(), 1u);
     EXPECT_EQ(err.back(), '\n');
+    // No more than 60 characters of the offending text, and no control bytes.
+    EXPECT_EQ(err.find("wobblewobblewobblewobblewobblewobblewobblewobblewobblewobble"), std::string::npos);
+    EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
     EXPECT_EQ(LogText(run), "");
+    EXPECT_EQ(ReadFile(script), c.script);  // the script is never written
     EXPECT_TRUE(std::filesystem::is_empty(RuntimeDir()));
 }
 

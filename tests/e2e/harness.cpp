@@ -396,6 +396,11 @@ void XClient::SendKey(Window window, unsigned long keysym) {
     XSync(display_, False);
 }
 
+void XClient::KillClientOf(Window window) {
+    XKillClient(display_, window);
+    XSync(display_, False);
+}
+
 void XClient::SendCloseRequest(Window window) {
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -146,6 +146,8 @@ public:
     // that the window must draw itself again.
     void ExposeByCovering(Window window);
     void Resize(Window window, int width, int height);
+    // What xkill does: the server closes the connection that made the window.
+    void KillClientOf(Window window);
 
     // The window's pixels, row by row: 'W' white, 'B' black, '?' any other.
     std::optional<std::vector<std::string>> Snapshot(Window window);

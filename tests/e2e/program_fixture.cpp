@@ -138,6 +138,11 @@ void ProgramTest::StartDisplay() {
     ASSERT_TRUE(client_->connected()) << "cannot connect to " << xvfb_->display();
 }
 
+void ProgramTest::StopDisplay() {
+    client_.reset();
+    xvfb_.reset();
+}
+
 std::vector<std::string> ProgramTest::Script(const std::string& text, const std::string& name) {
     const std::string path = dir_.File(name + ".txt");
     WriteFile(path, text);
@@ -153,13 +158,7 @@ ProgramTest::Run& ProgramTest::Launch(const std::vector<std::string>& args,
 }
 
 ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& args,
-                                             const std::string& name) {
-    return LaunchProgram(TAVOLEN_SIM, args, name);
-}
-
-ProgramTest::Run& ProgramTest::LaunchProgram(const std::string& program,
-                                             const std::vector<std::string>& args,
-                                             const std::string& name) {
+                                             const std::string& name, const std::string& program) {
     Process::Options options;
     // The runner's words, '|' between them (Wine's, for the Windows programs).
     std::istringstream runner(TAVOLEN_RUNNER);

@@ -45,6 +45,8 @@ protected:
 
     // Starts the test's own Xvfb and connects to it.
     void StartDisplay();
+    // Ends the test's Xvfb (its own connection first) under whatever runs on it.
+    void StopDisplay();
     bool HasDisplay() const { return client_ != nullptr; }
     XClient& X() { return *client_; }
 
@@ -55,11 +57,10 @@ protected:
     // display if it has one (else with no display at all), with the test's
     // runtime directory as XDG_RUNTIME_DIR.
     Run& Launch(const std::vector<std::string>& args, const std::string& name = "tavolen");
-    // As Launch, without adding a log option.
-    Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name);
-    // Starts another program the same way (through the runner, if any).
-    Run& LaunchProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& name);
+    // As Launch, without adding a log option; `program` instead of tavolen-sim.
+    Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name,
+                       const std::string& program = TAVOLEN_SIM);
+    std::string Stdout(const Run& run) const { return ReadFile(dir_.File(run.name + ".out")); }
 
     std::string Stderr(const Run& run) const { return ReadFile(run.stderrPath); }
     std::string LogText(const Run& run) const { return ReadFile(run.logPath); }

@@ -70,6 +70,37 @@ TEST_P(CrossTest, DrawsANinePixelCrossPerSeenPointOnWhite) {
 INSTANTIATE_TEST_SUITE_P(Points, CrossTest, ::testing::ValuesIn(kCrossCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An extension plugged in and pulled out: after each status report the
+// remote sends nothing until it is told its mode again, which the program
+// does, so the picture follows the points that move afterwards.
+TEST_F(ProgramTest, AnExtensionPluggedInAndOutDoesNotFreezeThePicture) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script("0 ir 1 100 100\n"
+                             "1200 extension on\n"
+                             "1500 ir 1 300 200\n"
+                             "2000 extension off\n"
+                             "2500 ir 1 600 400\n"
+                             "2500 ir 2 100 50\n"));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    EXPECT_TRUE(ShowsEventually(view, ExpectedView(kWidth, kHeight, {{300, 200}, {50, 25}})));
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(run, 0));
+    std::vector<double> modeSetAt;
+    const std::vector<LogLine> log = FinalLog(run);
+    for (const LogLine& line : log) {
+        if (line.bytes == std::vector<uint8_t>{0x12, 0x00, 0x33}) modeSetAt.push_back(line.ms);
+    }
+    ASSERT_EQ(modeSetAt.size(), 3u) << "12 00 33 once by the set-up and once after each status report";
+    EXPECT_LT(modeSetAt[0], 1200);
+    EXPECT_GE(modeSetAt[1], 1200);
+    EXPECT_LT(modeSetAt[1], 2000);
+    EXPECT_GE(modeSetAt[2], 2000);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2].bytes, (std::vector<uint8_t>{0x12, 0x00, 0x30}));
+    EXPECT_TRUE(log.back().close);
+}
+
 // Only points 1 and 2 make the reports repaint the view. In these scripts
 // point 1 goes away at 2000 ms while points 3 or 4 change, so the frame on
 // screen goes stale until an expose or a resize repaints it with the current

@@ -31,9 +31,9 @@ protected:
     // Runs win-probe with command on the test's display; its output.
     std::string Probe(const std::string& command) {
         const std::string name = "probe-" + std::to_string(++probes_);
-        Run& run = LaunchProgram(WIN_PROBE, {command}, name);
+        Run& run = LaunchExactly({command}, name, WIN_PROBE);
         EXPECT_TRUE(EndsWith(run, 0)) << "win-probe " << command;
-        std::string text = ReadFile(Dir().File(name + ".out"));
+        std::string text = Stdout(run);
         std::erase(text, '\r');
         return text;
     }
@@ -141,7 +141,7 @@ TEST_P(WineEndingTest, SendsTheWholeSequenceOnceAndEndsWithZero) {
         break;  // the script presses it
     case Ending::TaskKill:
         // Without /F taskkill asks the program's windows to close (WM_CLOSE).
-        EXPECT_TRUE(EndsWith(LaunchProgram("taskkill", {"/IM", "tavolen-sim.exe"}, "taskkill"), 0));
+        EXPECT_TRUE(EndsWith(LaunchExactly({"/IM", "tavolen-sim.exe"}, "taskkill", "taskkill"), 0));
         break;
     case Ending::LogOff:
         EXPECT_EQ(Probe("end-session"), "query-end-session 1\n");
@@ -224,7 +224,7 @@ TEST_F(WineTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
 // The real program over Wine's hid.dll: Wine's own virtual mouse and
 // keyboard are there, no remote.
 TEST_F(WineTest, RealProgramFindsNoRemoteAmongWinesOwnDevices) {
-    Run& run = LaunchProgram(TAVOLEN_EXE, {}, "tavolen");
+    Run& run = LaunchExactly({}, "tavolen", TAVOLEN_EXE);
     ASSERT_TRUE(EndsWith(run, 1));
     EXPECT_EQ(Said(run), "Wii-Remote not found.\n");
 }

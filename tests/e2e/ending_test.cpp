@@ -1,0 +1,198 @@
+// Endings from outside the window: signals at each stage of a run, a display
+// that goes away, a program killed while its error box is shown, a second
+// instance given the first's log, and the programs' own options.
+#include <X11/keysym.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "program_fixture.h"
+
+namespace e2e {
+namespace {
+
+const char kOnePoint[] = "0 ir 1 300 200\n";
+
+// The log's reports, without times; "close" for the close.
+std::vector<std::string> Reports(const std::vector<LogLine>& log) {
+    std::vector<std::string> reports;
+    for (const LogLine& line : log) reports.push_back(line.close ? "close" : Hex(line.bytes));
+    return reports;
+}
+
+::testing::AssertionResult PutBackOnceAndClosedOnce(const std::vector<LogLine>& log) {
+    const std::vector<std::string> reports = Reports(log);
+    const auto count = [&](const std::string& r) { return std::count(reports.begin(), reports.end(), r); };
+    if (reports.size() < 3 || reports[reports.size() - 2] != "12 00 30" || reports.back() != "close" ||
+        count("12 00 30") != 1 || count("close") != 1) {
+        std::string all;
+        for (const std::string& r : reports) all += "\n  " + r;
+        return ::testing::AssertionFailure() << "the log does not end with one 12 00 30 and one close:" << all;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// When the signal goes: as soon as the log shows the stage's first report.
+struct Stage {
+    const char* name;
+    const char* firstReport;  // "" for "while running": the window shown and the reader reading
+};
+const Stage kStages[] = {{"Probe", "12 00 31"}, {"CameraSetUp", "13 04"}, {"Running", ""}};
+
+struct EndSignal {
+    const char* name;
+    int number;
+};
+const EndSignal kSignals[] = {{"Hup", SIGHUP}, {"Term", SIGTERM}, {"Int", SIGINT}, {"Quit", SIGQUIT}};
+
+void PrintTo(const EndSignal& s, std::ostream* out) { *out << s.name; }
+void PrintTo(const Stage& s, std::ostream* out) { *out << s.name; }
+
+class SignalTest : public ProgramTest,
+                   public ::testing::WithParamInterface<std::tuple<EndSignal, Stage>> {};
+
+TEST_P(SignalTest, PutsTheRemoteBackAndEndsWithZero) {
+    const auto& [signal, stage] = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(kOnePoint));
+    if (stage.firstReport[0] != '\0') {
+        ASSERT_TRUE(WaitFor([&] { return LogText(run).find(stage.firstReport) != std::string::npos; },
+                            kStartDeadline));
+    } else {
+        ASSERT_NE(WaitForView(), 0u);
+        std::this_thread::sleep_for(milliseconds(800));  // past the reader's start delay
+    }
+    kill(run.process->pid(), signal.number);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalTest,
+                         ::testing::Combine(::testing::ValuesIn(kSignals), ::testing::ValuesIn(kStages)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "During" +
+                                    std::get<1>(info.param).name;
+                         });
+
+TEST_F(ProgramTest, APipeClosedUnderTheProgramDoesNotEndIt) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(kOnePoint));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    kill(run.process->pid(), SIGPIPE);
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_TRUE(run.process->Running());
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+// The X server ends (log-out) or the window's client is killed (xkill).
+class LostDisplayTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LostDisplayTest, PutsTheRemoteBackSaysSoAndEndsWithOne) {
+    const bool serverEnds = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(kOnePoint));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    std::this_thread::sleep_for(milliseconds(800));
+    if (serverEnds) {
+        StopDisplay();
+    } else {
+        X().KillClientOf(view);
+    }
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(Stderr(run), "Tavolen lost its display.\n");
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, LostDisplayTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "ServerEnds" : "ClientKilled"; });
+
+// Killed while "Wii-Remote not found." waits for its OK: the box goes with the
+// program, and nothing it left behind keeps the next start from running.
+class KilledWithBoxTest : public ProgramTest, public ::testing::WithParamInterface<EndSignal> {};
+
+TEST_P(KilledWithBoxTest, TheBoxGoesAndTheNextStartRuns) {
+    const EndSignal& signal = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& first = Launch({"--scenario", "absent"}, "first");
+    ASSERT_TRUE(X().WaitForWindow("Error", kStartDeadline).has_value()) << Stderr(first);
+    kill(first.process->pid(), signal.number);
+    // A signal it takes ends it with the box's own code; SIGKILL kills it.
+    ASSERT_TRUE(EndsWith(first, signal.number == SIGKILL ? -1 - SIGKILL : 1));
+    EXPECT_TRUE(WaitFor([&] { return X().FindWindows("Error").empty(); }, milliseconds(5000)));
+
+    Run& second = Launch(Script(kOnePoint), "second");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(second, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(second)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, KilledWithBoxTest,
+                         ::testing::Values(EndSignal{"Term", SIGTERM}, EndSignal{"Kill", SIGKILL}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramTest, ASecondInstanceLeavesTheFirstsLogAlone) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& first = Launch(Script(kOnePoint), "first");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    Run& second = LaunchExactly({"--scenario", "still", "--log", first.logPath}, "second");
+    ASSERT_TRUE(EndsWith(second, 0));
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(first, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(first)));
+}
+
+TEST_F(ProgramTest, ARemoteThatMayNotBeOpenedIsNamedInTheBoxAsOnStderr) {
+    Run& run = Launch(Script("denied\n"));
+    ASSERT_TRUE(EndsWith(run, 1));
+    // The box shows exactly the line standard error gets.
+    const std::string err = Stderr(run);
+    EXPECT_EQ(err.rfind("Tavolen cannot open the Wii-Remote at /dev/hidraw-simulated: Permission "
+                        "denied. It needs the udev rule ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+// --help and --version answer on standard output; anything else given to
+// tavolen is refused before it looks for a remote.
+struct OptionCase {
+    const char* name;
+    bool simulated;
+    std::vector<std::string> args;
+    int code;
+    const char* stdoutStart;
+};
+
+const OptionCase kOptionCases[] = {
+    {"Help", false, {"--help"}, 0, "usage: tavolen "},
+    {"Version", false, {"--version"}, 0, "tavolen " TAVOLEN_VERSION "\n"},
+    {"SimHelp", true, {"--help"}, 0, "usage: tavolen-sim "},
+    {"SimVersion", true, {"--version"}, 0, "tavolen-sim " TAVOLEN_VERSION "\n"},
+    {"Unexpected", false, {"--script", "x"}, 2, ""},
+};
+
+void PrintTo(const OptionCase& c, std::ostream* out) { *out << c.name; }
+
+class OptionTest : public ProgramTest, public ::testing::WithParamInterface<OptionCase> {};
+
+TEST_P(OptionTest, AnswersAndEndsWithoutTheRemote) {
+    const OptionCase& c = GetParam();
+    Run& run = LaunchExactly(c.args, "run", c.simulated ? TAVOLEN_SIM : TAVOLEN);
+    ASSERT_TRUE(EndsWith(run, c.code));
+    EXPECT_EQ(Stdout(run).rfind(c.stdoutStart, 0), 0u) << Stdout(run);
+    const std::string err = Stderr(run);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.code == 0 ? 0 : 1) << err;
+    EXPECT_TRUE(std::filesystem::is_empty(RuntimeDir()));  // no lock taken
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, OptionTest, ::testing::ValuesIn(kOptionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace e2e
