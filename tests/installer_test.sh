@@ -36,7 +36,7 @@ printf '12 00 30\nclose\n' | cmp -s - "$work/ending" || fail "the log ends with:
 # The uninstaller returns at once and removes the files from a copy of itself.
 "$session" run "$build" "$installed/Uninstall.exe" /S || fail "the uninstaller ended with $?"
 for _ in $(seq 100); do
-  [ -e "$installed/bin/tavolen.exe" ] || break
+  [ -e "$installed/bin/tavolen.exe" ] || [ -e "$shortcut" ] || break
   sleep 0.2
 done
 [ ! -e "$installed/bin/tavolen.exe" ] || fail "the uninstaller left bin/tavolen.exe"
