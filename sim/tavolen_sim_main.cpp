@@ -51,7 +51,8 @@ const char* logPath = nullptr;
 void OpenLogAndRecording() {
     StartAskedRecording();
     if (logPath == nullptr) return;
-    std::FILE* log = std::fopen(logPath, "w");
+    // Binary: the same bytes, "\n" line ends, on every system.
+    std::FILE* log = std::fopen(logPath, "wb");
     if (log == nullptr) {
         Refuse("cannot write the log " + std::string(logPath) + ": " + std::strerror(errno));
     }

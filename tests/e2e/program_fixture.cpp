@@ -4,6 +4,11 @@
 
 #include <sstream>
 
+// The command that starts the programs; none runs them directly.
+#ifndef TAVOLEN_RUNNER
+#define TAVOLEN_RUNNER ""
+#endif
+
 namespace e2e {
 
 namespace {
@@ -155,7 +160,12 @@ ProgramTest::Run& ProgramTest::Launch(const std::vector<std::string>& args,
 ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& args,
                                              const std::string& name, const std::string& program) {
     Process::Options options;
-    options.argv = {program};
+    // The runner's words, '|' between them (Wine's, for the Windows programs).
+    std::istringstream runner(TAVOLEN_RUNNER);
+    for (std::string word; std::getline(runner, word, '|');) {
+        if (!word.empty()) options.argv.push_back(word);
+    }
+    options.argv.push_back(program);
     options.argv.insert(options.argv.end(), args.begin(), args.end());
     options.env = BaseEnvironment();
     options.env["XDG_RUNTIME_DIR"] = runtimeDir_;

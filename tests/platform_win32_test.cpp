@@ -1,0 +1,92 @@
+// The Windows platform layer: waits that lose no wake-up, the named
+// single-instance lock, and error boxes that can be dismissed from another
+// thread.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/message_box.h"
+#include "platform/single_instance.h"
+#include "platform/threads.h"
+#include "platform/wait_wake.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+// The pattern of the probe reader and of a close request: a detached thread
+// changes the word and wakes; the first thread waits. With the C++ library's
+// atomic waits on MinGW this hung in most runs of a few hundred rounds.
+std::atomic<int> word{0};
+
+TEST(WaitWake, NoWakeUpIsLostInThousandsOfRounds) {
+    for (int round = 0; round < 1000; ++round) {
+        word.store(0, std::memory_order_relaxed);
+        ASSERT_TRUE(StartDetachedThread([] {
+            word.store(1, std::memory_order_release);
+            WakeAllWaiters(word);
+        }));
+        WaitWhileEqual(word, 0);
+        ASSERT_EQ(word.load(std::memory_order_relaxed), 1);
+    }
+}
+
+TEST(SingleInstance, TheSecondTakerFindsItHeld) {
+    const std::string name = "tavolen-test-" + std::to_string(GetCurrentProcessId());
+    EXPECT_EQ(AcquireSingleInstanceLock(name.c_str()), InstanceLock::Acquired);
+    EXPECT_EQ(AcquireSingleInstanceLock(name.c_str()), InstanceLock::HeldElsewhere);
+    EXPECT_EQ(AcquireSingleInstanceLock((name + "-other").c_str()), InstanceLock::Acquired);
+}
+
+// The box thread's window captioned "Error", once it shows.
+HWND FindBox(DWORD thread) {
+    HWND found = nullptr;
+    EnumThreadWindows(
+        thread,
+        [](HWND window, LPARAM out) {
+            char caption[16] = {};
+            GetWindowTextA(window, caption, sizeof caption);
+            if (std::string(caption) != "Error" || !IsWindowVisible(window)) return TRUE;
+            *reinterpret_cast<HWND*>(out) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Needs the display the test runs with: the box must really show.
+TEST(ErrorMessage, ShowsUntilDismissedFromAnotherThreadThenNoMore) {
+    std::atomic<DWORD> boxThread{0};
+    CaptureStderr();
+    auto shown = std::async(std::launch::async, [&] {
+        boxThread = GetCurrentThreadId();
+        ShowErrorMessage("Wii-Remote not found.");
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (boxThread == 0 || FindBox(boxThread) == nullptr) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no box showed";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(shown.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "the box ended before its OK";
+    DismissErrorMessages();
+    ASSERT_EQ(shown.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+    // From now on boxes only write their line.
+    const auto start = std::chrono::steady_clock::now();
+    ShowErrorMessage("Wii-Remote cannot open.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(GetCapturedStderr(), "Wii-Remote not found.\nWii-Remote cannot open.\n");
+    // The dismissal left no quit request behind in this thread's queue.
+    MSG quit;
+    EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+}  // namespace

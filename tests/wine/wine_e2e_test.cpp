@@ -1,0 +1,233 @@
+// tavolen-sim.exe and tavolen.exe under Wine, each test on an Xvfb of its
+// own: how a run ends, what the window is and shows, and the failures. Wine
+// draws the window's frame itself, so the X window is the whole outer
+// window and the client area lies inside it.
+#include <X11/keysym.h>
+
+#include <sstream>
+#include <thread>
+
+#include "program_fixture.h"
+
+namespace e2e {
+namespace {
+
+const char kOnePoint[] = "0 ir 1 300 200\n";
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+class WineTest : public ProgramTest {
+protected:
+    // Standard error as Linux would show it: Windows' text mode ends its
+    // lines with "\r\n".
+    std::string Said(const Run& run) const {
+        std::string text = Stderr(run);
+        std::erase(text, '\r');
+        return text;
+    }
+
+    // Runs win-probe with command on the test's display; its output.
+    std::string Probe(const std::string& command) {
+        const std::string name = "probe-" + std::to_string(++probes_);
+        Run& run = LaunchExactly({command}, name, WIN_PROBE);
+        EXPECT_TRUE(EndsWith(run, 0)) << "win-probe " << command;
+        std::string text = Stdout(run);
+        std::erase(text, '\r');
+        return text;
+    }
+
+    // The view's client area in screen pixels, as Windows tells it.
+    Rect ClientArea() {
+        std::istringstream lines(Probe("window"));
+        Rect client;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::string key;
+            if (words >> key && key == "client") {
+                words >> client.x >> client.y >> client.width >> client.height;
+            }
+        }
+        return client;
+    }
+
+    // Polls the client area's pixels until they show exactly these crosses.
+    ::testing::AssertionResult ClientShows(XClient::Window view, const std::vector<Centre>& centres) {
+        const Rect client = ClientArea();
+        const std::optional<XClient::Geometry> outer = X().GetGeometry(view);
+        if (client.width <= 0 || !outer) return ::testing::AssertionFailure() << "no client area";
+        const std::vector<std::string> expected = ExpectedView(client.width, client.height, centres);
+        std::vector<std::string> shown;
+        const bool same = WaitFor(
+            [&] {
+                const std::optional<std::vector<std::string>> all = X().Snapshot(view);
+                if (!all) return false;
+                shown.clear();
+                for (int y = 0; y < client.height; ++y) {
+                    const std::string& row = (*all)[static_cast<std::size_t>(client.y - outer->y + y)];
+                    shown.push_back(row.substr(static_cast<std::size_t>(client.x - outer->x),
+                                               static_cast<std::size_t>(client.width)));
+                }
+                return shown == expected;
+            },
+            kStartDeadline);
+        if (same) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << DescribeDifferences(expected, shown);
+    }
+
+private:
+    int probes_ = 0;
+};
+
+TEST_F(WineTest, WindowIsWnd001At1010Outer520By420HoldingTheWholeField) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(kOnePoint));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    const std::optional<XClient::Geometry> outer = X().GetGeometry(view);
+    ASSERT_TRUE(outer.has_value());
+    EXPECT_EQ((std::vector{outer->x, outer->y, outer->width, outer->height}),
+              (std::vector{10, 10, 520, 420}));
+
+    std::istringstream facts(Probe("window"));
+    std::map<std::string, std::string> fact;
+    for (std::string key, value; facts >> key >> value;) fact[key] = value;
+    const unsigned long style = std::stoul(fact["style"], nullptr, 16);
+    EXPECT_EQ(style & 0x00FF0000ul, 0x00CF0000ul) << fact["style"];
+    EXPECT_EQ(fact["classstyle"], "00000003");  // redraw on width and height changes
+    const Rect client = ClientArea();
+    EXPECT_GE(client.width, 512);
+    EXPECT_GE(client.height, 384);
+
+    X().SendKey(view, XK_Escape);
+    EXPECT_TRUE(EndsWith(run, 0));
+}
+
+enum class Ending { Escape, CloseBox, HomeButton, TaskKill, LogOff };
+
+struct EndingCase {
+    const char* name;
+    const char* script;
+    Ending ending;
+};
+
+const EndingCase kEndings[] = {
+    {"Escape", kOnePoint, Ending::Escape},
+    {"CloseBox", kOnePoint, Ending::CloseBox},
+    {"HomeButton", "0 ir 1 300 200\n1500 buttons 00 80\n", Ending::HomeButton},
+    {"WmCloseFromTaskkill", kOnePoint, Ending::TaskKill},
+    {"LogOff", kOnePoint, Ending::LogOff},
+};
+
+void PrintTo(const EndingCase& c, std::ostream* out) { *out << c.name; }
+
+class WineEndingTest : public WineTest, public ::testing::WithParamInterface<EndingCase> {};
+
+TEST_P(WineEndingTest, SendsTheWholeSequenceOnceAndEndsWithZero) {
+    const EndingCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(c.script));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    switch (c.ending) {
+    case Ending::Escape:
+        X().SendKey(view, XK_Escape);
+        break;
+    case Ending::CloseBox:
+        X().SendCloseRequest(view);
+        break;
+    case Ending::HomeButton:
+        break;  // the script presses it
+    case Ending::TaskKill:
+        // Without /F taskkill asks the program's windows to close (WM_CLOSE).
+        EXPECT_TRUE(EndsWith(LaunchExactly({"/IM", "tavolen-sim.exe"}, "taskkill", "taskkill"), 0));
+        break;
+    case Ending::LogOff:
+        EXPECT_EQ(Probe("end-session"), "query-end-session 1\n");
+        break;
+    }
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, WineEndingTest, ::testing::ValuesIn(kEndings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct CrossCase {
+    const char* name;
+    const char* script;
+    std::vector<Centre> centres;  // in client pixels
+};
+
+const CrossCase kCrosses[] = {
+    {"ArmsFrom146To154And96To104", "0 ir 1 300 200\n", {{150, 100}}},
+    {"OriginShowsOnlyInnerArms", "0 ir 1 0 0\n0 ir 2 600 400\n", {{0, 0}, {300, 200}}},
+    {"X1021And1020BothAt510", "0 ir 1 1021 100\n0 ir 2 1020 700\n", {{510, 50}, {510, 350}}},
+    {"BottomRightCorner", "0 ir 1 1023 767\n0 ir 2 2 2\n", {{511, 383}, {1, 1}}},
+};
+
+void PrintTo(const CrossCase& c, std::ostream* out) { *out << c.name; }
+
+class WineCrossTest : public WineTest, public ::testing::WithParamInterface<CrossCase> {};
+
+TEST_P(WineCrossTest, DrawsANinePixelCrossPerSeenPointOnWhite) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(GetParam().script));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    EXPECT_TRUE(ClientShows(view, GetParam().centres));
+    X().SendKey(view, XK_Escape);
+    EXPECT_TRUE(EndsWith(run, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, WineCrossTest, ::testing::ValuesIn(kCrosses),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WineTest, NotFoundBoxWaitsForReturnThenEndsWithOne) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch({"--scenario", "absent"});
+    const std::optional<XClient::Window> box = X().WaitForWindow("Error", kStartDeadline);
+    ASSERT_TRUE(box.has_value()) << "no Error box; stderr: " << Said(run);
+    std::this_thread::sleep_for(milliseconds(1000));
+    EXPECT_TRUE(run.process->Running()) << "ended before the box's OK";
+    X().SendKey(*box, XK_Return);
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(CountLines(Said(run), "Wii-Remote not found."), 1) << Said(run);
+    EXPECT_EQ(LogText(run), "");
+}
+
+TEST_F(WineTest, SecondInstanceEndsAtOnceAndLeavesTheFirstRunning) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& first = Launch(Script(kOnePoint), "first");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    Run& second = Launch(Script(kOnePoint, "second-script"), "second");
+    ASSERT_TRUE(EndsWith(second, 0));
+    EXPECT_EQ(LogText(second), "") << "the second instance opened the remote";
+    EXPECT_EQ(Said(second), "");
+    EXPECT_TRUE(first.process->Running());
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(first, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(first)));
+}
+
+// Without a display no window can be made: the remote is put back and
+// closed, and the run ends with 1.
+TEST_F(WineTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
+    Run& run = Launch(Script(kOnePoint));
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(CountLines(Said(run), "Tavolen cannot open its window."), 1) << Said(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+// The real program over Wine's hid.dll: Wine's own virtual mouse and
+// keyboard are there, no remote.
+TEST_F(WineTest, RealProgramFindsNoRemoteAmongWinesOwnDevices) {
+    Run& run = LaunchExactly({}, "tavolen", TAVOLEN_EXE);
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(Said(run), "Wii-Remote not found.\n");
+}
+
+}  // namespace
+}  // namespace e2e
