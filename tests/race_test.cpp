@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <thread>
 
 #include "control/reader_gate.h"
@@ -11,31 +12,56 @@
 
 namespace {
 
-// Starts both bodies as close together as two threads can.
-template <class A, class B>
-void RunTogether(A a, B b) {
-    std::atomic<int> ready{0};
-    auto start = [&ready] {
-        ready.fetch_add(1);
-        while (ready.load() < 2) std::this_thread::yield();
+// Runs rounds of two bodies at once: a on a second thread and b on this one,
+// each round started on both together, with setup before and check after.
+// One thread for all rounds: starting threads is slow on some systems.
+template <class Setup, class A, class B, class Check>
+void RunRounds(int rounds, Setup setup, A a, B b, Check check) {
+    std::atomic<int> arrived{0};
+    std::atomic<int> passed{0};  // barrier generations passed
+    auto meet = [&] {
+        const int generation = passed.load();
+        if (arrived.fetch_add(1) == 1) {
+            arrived.store(0);
+            passed.fetch_add(1);
+        } else {
+            while (passed.load() == generation) std::this_thread::yield();
+        }
     };
-    std::thread first([&] { start(), a(); });
-    start();
-    b();
-    first.join();
+    bool stop = false;  // written before the last meeting of a round, read after
+    std::thread second([&] {
+        while (!stop) {
+            meet();
+            a();
+            meet();
+            meet();
+        }
+    });
+    for (int round = 0; !stop; ++round) {
+        setup();
+        meet();
+        b();
+        meet();
+        stop = !check(round) || round + 1 == rounds;
+        meet();
+    }
+    second.join();
 }
 
 // However the reader's start and the shutdown interleave, reading ends up off.
 TEST(ReaderGate, AShutdownNeverLeavesTheReaderReading) {
-    for (int round = 0; round < 10000; ++round) {
-        std::atomic<uint8_t> reading{0};
-        ReaderGate gate(reading);
-        bool opened = false;
-        RunTogether([&] { opened = gate.Open(); }, [&] { EXPECT_TRUE(gate.Close()); });
-        ASSERT_EQ(reading.load(), 0) << "round " << round << (opened ? ", opened first" : "");
-        EXPECT_FALSE(gate.Open());
-        EXPECT_FALSE(gate.Close());
-    }
+    std::atomic<uint8_t> reading{0};
+    std::optional<ReaderGate> gate;
+    bool opened = false;
+    bool closed = false;
+    RunRounds(
+        20000, [&] { reading = 0, gate.emplace(reading); }, [&] { opened = gate->Open(); },
+        [&] { closed = gate->Close(); },
+        [&](int round) {
+            EXPECT_TRUE(closed);
+            EXPECT_EQ(reading.load(), 0) << "round " << round << (opened ? ", opened first" : "");
+            return reading.load() == 0 && !gate->Open() && !gate->Close();
+        });
 }
 
 // The reader writes a counter and raises the latch; a painter that takes it
@@ -43,34 +69,33 @@ TEST(ReaderGate, AShutdownNeverLeavesTheReaderReading) {
 // the last paint must show the last value: no request may be merged into a
 // paint that read older state.
 TEST(RepaintLatch, TheLastPaintShowsTheLastState) {
-    for (int round = 0; round < 2000; ++round) {
-        RepaintLatch latch;
-        std::atomic<int> state{0};
-        std::atomic<int> queued{0};  // repaints queued and not yet painted
-        std::atomic<bool> done{false};
-        int painted = -1;
-        constexpr int kWrites = 200;
-        RunTogether(
-            [&] {
-                for (int value = 1; value <= kWrites; ++value) {
-                    state.store(value, std::memory_order_relaxed);
-                    if (latch.Raise()) queued.fetch_add(1);
-                }
-                done = true;
-            },
-            [&] {
-                while (!done || queued.load() > 0) {
-                    if (queued.load() == 0) {
-                        std::this_thread::yield();
-                        continue;
-                    }
-                    latch.Take();
-                    painted = state.load(std::memory_order_relaxed);
-                    queued.fetch_sub(1);
-                }
-            });
-        ASSERT_EQ(painted, kWrites) << "round " << round;
-    }
+    constexpr int kWrites = 50;
+    std::optional<RepaintLatch> latch;
+    std::atomic<int> state{0};
+    std::atomic<int> queued{0};  // repaints queued and not yet painted
+    std::atomic<bool> done{false};
+    int painted = -1;
+    RunRounds(
+        20000, [&] { latch.emplace(), state = 0, queued = 0, done = false, painted = -1; },
+        [&] {
+            for (int value = 1; value <= kWrites; ++value) {
+                state.store(value, std::memory_order_relaxed);
+                if (latch->Raise()) queued.fetch_add(1);
+            }
+            done = true;
+        },
+        [&] {
+            while (!done || queued.load() > 0) {
+                if (queued.load() == 0) continue;  // a tight loop: Takes as often as can be
+                latch->Take();
+                painted = state.load(std::memory_order_relaxed);
+                queued.fetch_sub(1);
+            }
+        },
+        [&](int round) {
+            EXPECT_EQ(painted, kWrites) << "round " << round;
+            return painted == kWrites;
+        });
 }
 
 }  // namespace
