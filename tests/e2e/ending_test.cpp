@@ -14,13 +14,6 @@ namespace {
 
 const char kOnePoint[] = "0 ir 1 300 200\n";
 
-// The log's reports, without times; "close" for the close.
-std::vector<std::string> Reports(const std::vector<LogLine>& log) {
-    std::vector<std::string> reports;
-    for (const LogLine& line : log) reports.push_back(line.close ? "close" : Hex(line.bytes));
-    return reports;
-}
-
 ::testing::AssertionResult PutBackOnceAndClosedOnce(const std::vector<LogLine>& log) {
     const std::vector<std::string> reports = Reports(log);
     const auto count = [&](const std::string& r) { return std::count(reports.begin(), reports.end(), r); };

@@ -33,12 +33,6 @@ const StartFailure kStartFailures[] = {
 
 void PrintTo(const StartFailure& c, std::ostream* out) { *out << c.name; }
 
-std::vector<std::string> Reports(const std::vector<LogLine>& log) {
-    std::vector<std::string> reports;
-    for (const LogLine& line : log) reports.push_back(line.close ? "close" : Hex(line.bytes));
-    return reports;
-}
-
 class StartFailureTest : public ProgramTest,
                          public ::testing::WithParamInterface<std::tuple<StartFailure, bool>> {};
 

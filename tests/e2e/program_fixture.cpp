@@ -116,6 +116,12 @@ std::string DescribeDifferences(const std::vector<std::string>& expected,
     return ::testing::AssertionSuccess();
 }
 
+std::vector<std::string> Reports(const std::vector<LogLine>& log) {
+    std::vector<std::string> reports;
+    for (const LogLine& line : log) reports.push_back(line.close ? "close" : Hex(line.bytes));
+    return reports;
+}
+
 int CountLines(const std::string& text, const std::string& line) {
     std::istringstream in(text);
     std::string current;
@@ -203,6 +209,31 @@ std::vector<LogLine> ProgramTest::FinalLog(const Run& run) const {
                << code << "; its stderr: " << Stderr(run);
     }
     return ::testing::AssertionSuccess();
+}
+
+void ProgramTest::CheckRecordingRoundTrip(
+    const std::string& script, double homeMs,
+    const std::function<::testing::AssertionResult(XClient::Window)>& checkView) {
+    const std::string recording = dir_.File("session.txt");
+    std::vector<std::string> args = Script(script);
+    args.insert(args.end(), {"--record", recording});
+    Run& original = Launch(args, "original");
+    ASSERT_TRUE(EndsWith(original, 0));
+    const std::string recorded = ReadFile(recording);
+    EXPECT_NE(recorded.find("\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
+
+    Run& replay = LaunchExactly({"--script", recording, "--log", dir_.File("replay.log")}, "replay");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    EXPECT_TRUE(checkView(view));
+    ASSERT_TRUE(EndsWith(replay, 0));
+    const std::vector<LogLine> replayLog = FinalLog(replay);
+    EXPECT_TRUE(IsWholeRunSequence(replayLog));
+    EXPECT_EQ(Reports(replayLog), Reports(FinalLog(original)));
+    ASSERT_GE(replayLog.size(), 2u);
+    const double putBackMs = replayLog[replayLog.size() - 2].ms;  // 12 00 30
+    EXPECT_GE(putBackMs, homeMs);
+    EXPECT_LT(putBackMs, homeMs + 20) << "HOME was pressed at " << homeMs << " ms";
 }
 
 XClient::Window ProgramTest::WaitForView() {

@@ -31,6 +31,9 @@ std::string DescribeDifferences(const std::vector<std::string>& expected,
 // The output reports of a normal run, from opening the remote to closing it.
 ::testing::AssertionResult IsWholeRunSequence(const std::vector<LogLine>& log);
 
+// The log's reports without their times, "close" for the close.
+std::vector<std::string> Reports(const std::vector<LogLine>& log);
+
 // How often `line` occurs as a whole line of `text`.
 int CountLines(const std::string& text, const std::string& line);
 
@@ -83,6 +86,13 @@ protected:
     ::testing::AssertionResult ShowsEventually(
         XClient::Window window, const std::function<std::vector<std::string>()>& expected,
         const std::function<void()>& nudge);
+
+    // Runs `script` recording it (--record), then replays the recording:
+    // both end with 0 and send the same reports, the replay's 12 00 30 comes
+    // within 20 ms of homeMs, and checkView holds for the replay's window
+    // while it runs.
+    void CheckRecordingRoundTrip(const std::string& script, double homeMs,
+                                 const std::function<::testing::AssertionResult(XClient::Window)>& checkView);
 
     const std::string& RuntimeDir() const { return runtimeDir_; }
     const TempDir& Dir() const { return dir_; }

@@ -184,6 +184,16 @@ TEST_P(WineCrossTest, DrawsANinePixelCrossPerSeenPointOnWhite) {
 INSTANTIATE_TEST_SUITE_P(Points, WineCrossTest, ::testing::ValuesIn(kCrosses),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A session recorded with --record and replayed with --script, as on Linux.
+TEST_F(WineTest, AReplayedRecordingSendsTheSameReportsEndsAtTheSameMomentAndShowsTheSame) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    CheckRecordingRoundTrip("0 ir 1 100 100\n"
+                            "250 ir 1 600 400\n"
+                            "250 ir 2 200 100\n"
+                            "1500 buttons 00 80\n",
+                            1500, [&](XClient::Window view) { return ClientShows(view, {{300, 200}, {100, 50}}); });
+}
+
 TEST_F(WineTest, NotFoundBoxWaitsForReturnThenEndsWithOne) {
     ASSERT_NO_FATAL_FAILURE(StartDisplay());
     Run& run = Launch({"--scenario", "absent"});
