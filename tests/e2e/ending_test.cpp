@@ -37,7 +37,8 @@ struct EndSignal {
     const char* name;
     int number;
 };
-const EndSignal kSignals[] = {{"Hup", SIGHUP}, {"Term", SIGTERM}, {"Int", SIGINT}, {"Quit", SIGQUIT}};
+const EndSignal kSignals[] = {{"Hup", SIGHUP},   {"Term", SIGTERM}, {"Int", SIGINT},
+                              {"Quit", SIGQUIT}, {"Usr1", SIGUSR1}, {"Alrm", SIGALRM}};
 
 void PrintTo(const EndSignal& s, std::ostream* out) { *out << s.name; }
 void PrintTo(const Stage& s, std::ostream* out) { *out << s.name; }
