@@ -11,7 +11,7 @@
 //
 // Checked: a write of fewer than two bytes is refused and any other accepted
 // whole; the remote records exactly the accepted writes, in order; every
-// input report is one the remote sends (22, 30, 31 or 33) at that report's
+// input report is one the remote sends (20, 22, 30, 31 or 33) at that report's
 // length, at most 22 bytes, and its IR points are unseen or inside the
 // camera's field.
 #include <algorithm>
@@ -42,6 +42,10 @@ Scenario PickScenario(uint8_t choice) {
 void CheckInputReport(const uint8_t* report, int length) {
     FUZZ_CHECK(length >= 1 && length <= 22);
     switch (report[0]) {
+    case 0x20:  // BB BB LF 00 00 VV, LF: battery low, extension, camera on, the LEDs
+        FUZZ_CHECK(length == 7);
+        FUZZ_CHECK((report[3] & 0x04) == 0 && report[4] == 0 && report[5] == 0);
+        break;
     case 0x22:  // BB BB RR EE: EE 00 or 07 (camera not enabled)
         FUZZ_CHECK(length == 5);
         FUZZ_CHECK(report[4] == 0x00 || report[4] == 0x07);
