@@ -89,6 +89,12 @@ start_session() {
     wineserver -p </dev/null >/dev/null 2>&1 9>&-
   fi
   wineboot </dev/null >/dev/null 2>&1 9>&-
+  # A program that stays for the whole session, on its display. Wine ends the
+  # desktop process a moment after the last program has gone, and the next
+  # program starts it again on its own display: a test's display, which goes
+  # away with the test, leaving the desktop that the following tests' programs
+  # need dying under them ("cannot open its window").
+  setsid wine notepad </dev/null >/dev/null 2>&1 9>&- &
   touch "$home/booted"
 }
 
