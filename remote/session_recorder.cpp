@@ -90,6 +90,29 @@ void WriteOutTwiceASecond() {
     }
 }
 
+// An input report as a script's raw line (cut to what a raw line holds), an
+// output report as a comment.
+void RecordReport(bool input, const uint8_t* report, std::size_t length) {
+    Recorder& r = recorder.value;
+    if (!r.active.load(std::memory_order_relaxed)) return;
+    std::lock_guard lock(r.bufferMutex);
+    if (!r.opened || r.closed) return;
+    char prefix[64];
+    const long long ms = SinceOpenMs(r);
+    if (!input) {
+        std::snprintf(prefix, sizeof prefix, "# %lld sent", ms);
+        AppendLine(r.pending, prefix, report, length);
+        return;
+    }
+    if (length > kMaxRawBytes) {
+        std::snprintf(prefix, sizeof prefix, "# %lld: a report of %zu bytes, cut to %zu\n", ms, length,
+                      kMaxRawBytes);
+        r.pending += prefix;
+    }
+    std::snprintf(prefix, sizeof prefix, "%lld raw", ms);
+    AppendLine(r.pending, prefix, report, std::min(length, kMaxRawBytes));
+}
+
 }  // namespace
 
 bool StartRecording(const char* path, const char* program, std::string* error) {
@@ -139,31 +162,9 @@ void RecordOpened(int vendor, int product) {
     }
 }
 
-void RecordInput(const uint8_t* report, std::size_t length) {
-    Recorder& r = recorder.value;
-    if (!r.active.load(std::memory_order_relaxed)) return;
-    std::lock_guard lock(r.bufferMutex);
-    if (!r.opened || r.closed) return;
-    char prefix[64];
-    const long long ms = SinceOpenMs(r);
-    if (length > kMaxRawBytes) {
-        std::snprintf(prefix, sizeof prefix, "# %lld: a report of %zu bytes, cut to %zu\n", ms, length,
-                      kMaxRawBytes);
-        r.pending += prefix;
-    }
-    std::snprintf(prefix, sizeof prefix, "%lld raw", ms);
-    AppendLine(r.pending, prefix, report, std::min(length, kMaxRawBytes));
-}
+void RecordInput(const uint8_t* report, std::size_t length) { RecordReport(true, report, length); }
 
-void RecordOutput(const uint8_t* report, std::size_t length) {
-    Recorder& r = recorder.value;
-    if (!r.active.load(std::memory_order_relaxed)) return;
-    std::lock_guard lock(r.bufferMutex);
-    if (!r.opened || r.closed) return;
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "# %lld sent", SinceOpenMs(r));
-    AppendLine(r.pending, prefix, report, length);
-}
+void RecordOutput(const uint8_t* report, std::size_t length) { RecordReport(false, report, length); }
 
 void RecordClosed() {
     Recorder& r = recorder.value;
