@@ -213,39 +213,6 @@ TEST_F(SimRemote, DisconnectFailsAtOnceAndOnlyTheCloseIsLoggedAfter) {
     EXPECT_STREQ(text, expected);
 }
 
-// Behind an adapter each slot is a device: the empty ones open, refuse every
-// write and only time out; the remote's own log never shows them. A remote
-// switched off behaves the same from then on.
-TEST_F(SimRemote, EmptySlotsAndASwitchedOffRemoteRefuseWritesAndOnlyTimeOut) {
-    Scenario scenario;
-    std::string error;
-    ASSERT_TRUE(ParseScenario("adapter 3 2\n200 off\n", "test", &scenario, &error)) << error;
-    SimUseScenario(scenario);
-    BackendDevice* slots[3];
-    for (int i = 0; i < 3; ++i) ASSERT_NE(slots[i] = BackendOpen(0x057E, 0x0306, i, nullptr), nullptr) << i;
-    EXPECT_EQ(BackendOpen(0x057E, 0x0306, 3, nullptr), nullptr);
-    device = slots[1];
-    const Bytes mode = {0x12, 0x00, 0x31};
-    EXPECT_STREQ(BackendWriteForm(device), "");
-    EXPECT_EQ(Write(mode), 3);
-    EXPECT_STREQ(BackendWriteForm(device), "exact");
-    EXPECT_EQ(Read(100), kIdle31);
-    std::this_thread::sleep_for(milliseconds(250));
-    for (BackendDevice* silent : {slots[0], slots[2], slots[1]}) {
-        EXPECT_EQ(BackendWrite(silent, mode.data(), mode.size()), -1);
-        uint8_t buffer[32];
-        const Clock::time_point start = Clock::now();
-        EXPECT_EQ(BackendRead(silent, buffer, sizeof buffer, 30), 0);
-        EXPECT_GE(Clock::now() - start, milliseconds(30));
-    }
-    EXPECT_STREQ(BackendWriteForm(slots[0]), "");
-    BackendClose(slots[0]);
-    BackendClose(slots[2]);
-    const std::vector<SimOutput> outputs = SimOutputs();
-    ASSERT_EQ(outputs.size(), 1u);
-    EXPECT_EQ(outputs[0].bytes, mode);
-}
-
 // A status report, unasked (extension in or out) or asked for (15), says
 // what the remote is doing; after it the remote sends no data report until a
 // mode is set again, and then reports in that mode at once.
