@@ -1,5 +1,7 @@
 #include "control/main_reader.h"
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include "control/reader_gate.h"
@@ -13,6 +15,8 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint8_t kHomeAlone = 0x80;
 constexpr int32_t kUnseen = 1023;
+// A remote that sends nothing for this long is told its mode again.
+constexpr auto kSilenceLimit = std::chrono::milliseconds(1000);
 
 // Closed by the first ShutDownRemote; the reader does not start reading after it.
 ReaderGate readerGate(readingEnabled);
@@ -28,10 +32,24 @@ void MainReader() {
     SpinDelay(500);
     WaitForProbeReader();
     if (!readerGate.Open()) return;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastHeard = Clock::now();
     while (readingEnabled.load(kRelaxed) != 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastHeard + kSilenceLimit - Clock::now());
+        const int id = ReadRemoteReportWithin(static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (id < 0) {
+            // Silence: a status report that never reached us (dropped from a
+            // full queue, or during a stall) leaves the remote holding its
+            // data; one that is there answers the mode at once, and one that
+            // is gone fails the write, which makes it lost.
+            RequestReportingMode();
+            lastHeard = Clock::now();
+            continue;
+        }
+        lastHeard = Clock::now();
         // The remote sends a status report unasked when an extension is
         // plugged in or pulled out, and then no data until a mode is set.
-        if (ReadRemoteReport() == kReportStatus) RequestReportingMode();
+        if (id == kReportStatus) RequestReportingMode();
         // The whole byte: HOME with any other button of that byte does not close.
         if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.

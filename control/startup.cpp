@@ -29,7 +29,9 @@ constexpr int kProductRemote = 0x0306;
 constexpr int kProductRemotePlus = 0x0330;  // the later model, same protocol here
 constexpr uint8_t kPlayerLed1 = 0x10;
 constexpr double kProbeWindowMs = 100;
-constexpr int kProbeReaderPauseMs = 100;
+// How long one read of the probe reader waits, so that it notices the end of
+// the window soon even when nothing comes.
+constexpr int kProbeReadMs = 10;
 
 // 1 from the probe reader's first pass through its loop until it leaves it.
 std::atomic<uint8_t> probeReaderActive{0};
@@ -38,11 +40,13 @@ std::atomic<uint8_t> probeReaderActive{0};
 // main reader waits for 1 so that one thread at a time reads.
 std::atomic<int> probeReaderDone{1};
 
+// Decodes every report that comes within the window: the first one may be a
+// button's data report without the accelerometer, a status report or an
+// acknowledgement.
 void ProbeReader() {
     while (readingEnabled.load(kRelaxed) != 0) {
         probeReaderActive.store(1, kRelaxed);
-        ReadRemoteReport();
-        SleepMilliseconds(kProbeReaderPauseMs);
+        ReadRemoteReportWithin(kProbeReadMs);
     }
     probeReaderActive.store(0, kRelaxed);
     probeReaderDone.store(1, std::memory_order_release);
@@ -51,6 +55,9 @@ void ProbeReader() {
 
 // Set by the first request to end that comes from outside the window (a
 // signal, a console's Ctrl+C); start-up looks at it between its stages.
+// Stored and loaded sequentially consistent, as the view publishes that it is
+// open and RequestClose looks for that: a request landing as the view opens
+// is seen by RequestClose or by start-up's look after CreateSensorView.
 std::atomic<bool> endRequested{false};
 
 // On the end-request watcher's thread. Whatever start-up is doing, the end
@@ -81,6 +88,26 @@ void EndAfterLostDisplay() {
     EndProcess(1);
 }
 
+// Opens the first matching interface whose first output report (12 00 31)
+// goes through, in the system's order, the remote's product before the
+// Plus's. An adapter for Wii Remotes shows one interface per slot, empty or
+// not; an empty slot refuses writes and is closed again. -1 when none is
+// left; *failure then names one that exists but did not open, if any.
+int32_t OpenRemote(std::string* failure) {
+    for (const int product : {kProductRemote, kProductRemotePlus}) {
+        for (int index = 0;; ++index) {
+            const int32_t handle = OpenHidHandle(kVendorNintendo, product, index);
+            if (failure->empty()) *failure = LastOpenFailure();
+            if (handle == -1) break;
+            deviceHandle.store(handle, kRelaxed);
+            if (SetButtonsAccelMode() >= 0) return handle;
+            CloseHidHandle(handle);
+            deviceHandle.store(-1, kRelaxed);
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool ProbeRemote() {
@@ -109,27 +136,22 @@ int RunTavolen(void (*onLockTaken)()) {
         return 1;
     }
 
-    int32_t handle = OpenHidHandle(kVendorNintendo, kProductRemote);
-    std::string failure = LastOpenFailure();
-    if (handle == -1) {
-        handle = OpenHidHandle(kVendorNintendo, kProductRemotePlus);
-        if (failure.empty()) failure = LastOpenFailure();
-    }
-    deviceHandle.store(handle, kRelaxed);
-    if (handle == -1) {
+    std::string failure;
+    if (OpenRemote(&failure) == -1) {
         // A remote that is there but may not be opened is named, with what to do.
         ShowErrorMessage(failure.empty() ? "Wii-Remote not found." : failure.c_str());
         return 1;
     }
     if (EndRequested()) return EndDuringStartUp();
-    SetButtonsAccelMode();
     const bool alive = ProbeRemote();
     if (EndRequested()) return EndDuringStartUp();
     if (!alive) {
         ShowErrorMessage("Wii-Remote cannot open.");
         // A thread cannot be ended safely from outside, so the probe reader is
         // given up: closing the device ends its waiting read, and it leaves
-        // its loop at its next check, readingEnabled being 0 by now.
+        // its loop at its next check, readingEnabled being 0 by now. The
+        // remote goes back to buttons-only mode first, as on every ending.
+        SetButtonsOnlyMode();
         CloseHidHandle(deviceHandle.load(kRelaxed));
         return 1;
     }

@@ -42,6 +42,7 @@ void CheckEvent(const SimEvent& event) {
     case SimEventKind::Silent:
     case SimEventKind::Resume:
     case SimEventKind::Disconnect:
+    case SimEventKind::Off:
         break;
     }
 }
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     FUZZ_CHECK(scenario.rate >= 1 && scenario.rate <= 1000);
     FUZZ_CHECK(!scenario.demoMotion);  // only the built-in demo moves on its own
+    FUZZ_CHECK(scenario.adapterSlots >= 0 && scenario.adapterSlots <= 8);
+    FUZZ_CHECK(scenario.remoteSlot >= 0 && scenario.remoteSlot <= std::max(scenario.adapterSlots, 1));
     for (std::size_t i = 0; i < scenario.events.size(); ++i) {
         CheckEvent(scenario.events[i]);
         if (i > 0) FUZZ_CHECK(scenario.events[i - 1].ms <= scenario.events[i].ms);

@@ -85,7 +85,7 @@ void ReadQueued(BackendDevice* device) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     SimUseScenario(PickScenario(data[0]));
-    BackendDevice* device = BackendOpen(0x057E, 0x0306, nullptr);
+    BackendDevice* device = BackendOpen(0x057E, 0x0306, 0, nullptr);
     FUZZ_CHECK(device != nullptr);
 
     std::vector<std::vector<uint8_t>> accepted;

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -24,6 +25,7 @@ struct BackendDevice {
     std::vector<uint8_t> output;  // OutputReportByteLength bytes: reports padded to it
     HANDLE readEvent = nullptr;
     HANDLE writeEvent = nullptr;
+    std::atomic<const char*> writeForm{""};  // the form of write the stack took
 };
 
 namespace {
@@ -147,13 +149,18 @@ int FinishOverlapped(HANDLE handle, OVERLAPPED* overlapped, DWORD timeoutMs) {
 
 }  // namespace
 
-BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure) {
+BackendDevice* BackendOpen(int vendor, int product, int index, BackendOpenFailure* failure) {
     failure->node[0] = '\0';
     failure->reason[0] = '\0';
+    int opened = 0;
     for (const std::vector<char>& path : ListHidInterfaces()) {
         if (!HasIdentifiers(path.data(), vendor, product)) continue;
         DWORD error = 0;
         if (BackendDevice* device = OpenDevice(path.data(), &error)) {
+            if (opened++ < index) {
+                CloseDevice(device);
+                continue;
+            }
             failure->node[0] = '\0';
             return device;
         }
@@ -201,7 +208,12 @@ int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t lengt
         if (written == 0) return -1;  // timed out: the remote does not take reports
     }
     if (written < 0 && !HidD_SetOutputReport(device->handle, report.data(), size)) return -1;
+    device->writeForm.store(written < 0 ? "control" : "padded", std::memory_order_relaxed);
     return static_cast<int>(length);
+}
+
+const char* BackendWriteForm(BackendDevice* device) {
+    return device->writeForm.load(std::memory_order_relaxed);
 }
 
 void BackendClose(BackendDevice* device) { CloseDevice(device); }

@@ -1,5 +1,7 @@
 #include "remote/hid_channel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -43,7 +45,9 @@ struct Slot {
     BackendDevice* device = nullptr;  // nullptr: the slot is free
     bool closing = false;             // CloseHidHandle has begun
     int users = 0;                    // reads and writes inside the backend
-    bool lost = false;                // the backend's read failed: device gone
+    bool lost = false;                // a read failed, or a write after one was accepted
+    bool accepted = false;            // a write went through: the remote is there
+    int vendor = 0, product = 0;      // as opened, for the recording
 };
 
 constexpr int kSlotCount = 8;
@@ -66,9 +70,59 @@ Slot* FindSlot(int32_t handle) {
 // start-up thread only.
 char lastOpenFailure[1024];
 
-void SayDeviceLost() {
+// Called with the channel's lock held; says the loss once.
+void MarkLost(Slot& slot) {
+    if (slot.lost) return;
+    slot.lost = true;
     std::fputs("Wii-Remote disconnected.\n", stderr);
     std::fflush(stderr);
+    channel.value.changed.notify_all();
+}
+
+// A read of at most timeoutMs (forever when negative): the report's length,
+// 0 when none came in time, -1 when the handle is closed or not open.
+int32_t ReadFromSlot(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    *bytesRead = 0;
+    std::unique_lock lock(channel.value.mutex);
+    Slot* slot = FindSlot(handle);
+    if (slot == nullptr) return -1;
+    ++slot->users;
+    uint8_t report[kReportBufferSize];
+    int length = -1;
+    while (!slot->closing) {
+        if (slot->lost) {
+            // A lost device sends nothing: wait for the close like a quiet one.
+            channel.value.changed.wait(lock);
+            continue;
+        }
+        int sliceMs = kReadSliceMs;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                length = 0;
+                break;
+            }
+            sliceMs = static_cast<int>(std::min<long long>(left, kReadSliceMs));
+        }
+        lock.unlock();
+        const int got = BackendRead(slot->device, report, sizeof report, sliceMs);
+        lock.lock();
+        if (got > 0) {
+            length = got;
+            break;
+        }
+        if (got < 0) MarkLost(*slot);
+    }
+    --slot->users;
+    channel.value.changed.notify_all();
+    lock.unlock();
+    if (length <= 0) return length;
+    RecordInput(report, static_cast<std::size_t>(length));
+    std::memcpy(buffer, report, static_cast<std::size_t>(length));
+    *bytesRead = length;
+    return length;
 }
 
 }  // namespace
@@ -82,9 +136,9 @@ std::size_t ReportLength(uint8_t reportId) {
     return 1 + kDefaultPayload;
 }
 
-int32_t OpenHidHandle(int vendor, int product) {
+int32_t OpenHidHandle(int vendor, int product, int index) {
     BackendOpenFailure failure{};
-    BackendDevice* device = BackendOpen(vendor, product, &failure);
+    BackendDevice* device = BackendOpen(vendor, product, index, &failure);
     lastOpenFailure[0] = '\0';
     if (device == nullptr) {
         if (failure.node[0] != '\0') {
@@ -100,8 +154,8 @@ int32_t OpenHidHandle(int vendor, int product) {
         if (slot.device == nullptr) {
             slot = Slot{};
             slot.device = device;
-            lock.unlock();
-            RecordOpened(vendor, product);
+            slot.vendor = vendor;
+            slot.product = product;
             return handle;
         }
     }
@@ -110,37 +164,11 @@ int32_t OpenHidHandle(int vendor, int product) {
 }
 
 int32_t ReadReport(int32_t handle, uint8_t* buffer, int32_t* bytesRead) {
-    *bytesRead = 0;
-    std::unique_lock lock(channel.value.mutex);
-    Slot* slot = FindSlot(handle);
-    if (slot == nullptr) return -1;
-    ++slot->users;
-    uint8_t report[kReportBufferSize];
-    int length = 0;
-    while (!slot->closing) {
-        if (slot->lost) {
-            // A lost device sends nothing: wait for the close like a quiet one.
-            channel.value.changed.wait(lock);
-            continue;
-        }
-        lock.unlock();
-        length = BackendRead(slot->device, report, sizeof report, kReadSliceMs);
-        lock.lock();
-        if (length > 0) break;
-        if (length < 0) {
-            length = 0;
-            slot->lost = true;
-            SayDeviceLost();
-        }
-    }
-    --slot->users;
-    channel.value.changed.notify_all();
-    lock.unlock();
-    if (length <= 0) return -1;
-    RecordInput(report, static_cast<std::size_t>(length));
-    std::memcpy(buffer, report, static_cast<std::size_t>(length));
-    *bytesRead = length;
-    return length;
+    return ReadFromSlot(handle, buffer, bytesRead, -1);
+}
+
+int32_t ReadReportWithin(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int timeoutMs) {
+    return ReadFromSlot(handle, buffer, bytesRead, std::max(timeoutMs, 0));
 }
 
 int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten) {
@@ -153,9 +181,21 @@ int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten
     const int written = BackendWrite(slot->device, buffer, ReportLength(buffer[0]));
     lock.lock();
     --slot->users;
+    // The recording begins with the first write the remote took: an
+    // adapter's empty slot, opened and refused, leaves nothing in it.
+    const bool first = written >= 0 && !slot->accepted;
+    char form[16] = "";
+    if (first) std::snprintf(form, sizeof form, "%s", BackendWriteForm(slot->device));
+    const int vendor = slot->vendor, product = slot->product;
+    if (written >= 0) {
+        slot->accepted = true;
+    } else if (slot->accepted) {
+        MarkLost(*slot);
+    }
     channel.value.changed.notify_all();
     lock.unlock();
     if (written < 0) return -1;
+    if (first) RecordOpened(vendor, product, form);
     RecordOutput(buffer, ReportLength(buffer[0]));
     *bytesWritten = written;
     return written;

@@ -16,9 +16,11 @@ inline constexpr std::size_t kReportBufferSize = 256;
 // the reader threads and the shutdown.
 extern std::atomic<int32_t> deviceHandle;
 
-// Finds the first device with these identifiers that opens and returns a
-// small non-negative handle, or -1.
-int32_t OpenHidHandle(int vendor, int product);
+// Opens the index-th device with these identifiers that opens (0: the first,
+// in the system's order) and returns a small non-negative handle, or -1 when
+// there is no such device. An adapter shows one device per slot, empty or
+// not: the caller tries the next index when a device refuses its first write.
+int32_t OpenHidHandle(int vendor, int product, int index = 0);
 
 // Why the last OpenHidHandle that returned -1 failed, as one line for the
 // user when a matching device exists but did not open (its node, the reason
@@ -28,11 +30,19 @@ const char* LastOpenFailure();
 // Waits for one input report and copies it into buffer (at most
 // kReportBufferSize bytes). Returns the report's length, or -1 when the handle
 // is not open or was closed while waiting; the buffer is then untouched.
-// *bytesRead gets the bytes copied (0 on failure).
+// *bytesRead gets the bytes copied (0 on failure). A device that failed (it
+// is lost: said once on standard error) sends nothing: the read waits for
+// the close.
 int32_t ReadReport(int32_t handle, uint8_t* buffer, int32_t* bytesRead);
 
+// As ReadReport, but returns 0 when no report came within timeoutMs while
+// the device is there (a lost device still waits for the close).
+int32_t ReadReportWithin(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int timeoutMs);
+
 // Sends one output report, as long as the remote expects for its identifier
-// (ReportLength). Returns the bytes written, or -1.
+// (ReportLength). Returns the bytes written, or -1. A device that accepted a
+// write and then fails one is lost, as if its read had failed; one that never
+// accepted any (an adapter's empty slot) is merely refused.
 int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten);
 
 // Releases the device once no call is using it. A read waiting on another

@@ -1,6 +1,7 @@
 // The real remote, through hidapi's hidraw backend.
 #include <hidapi/hidapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -24,6 +25,7 @@ struct BackendDevice {
     std::condition_variable idle;  // busy went false
     bool busy = false;             // a hidapi call on hid is under way
     int writersWaiting = 0;
+    std::atomic<bool> wrote{false};  // a write went through (hidraw sends it as it is)
 };
 
 namespace {
@@ -64,7 +66,9 @@ void DescribeOpenFailure(int savedErrno, char* reason, std::size_t size) {
 
 }  // namespace
 
-BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure) {
+// An adapter for Wii Remotes shows one node per slot; index counts the
+// nodes that open, in hidapi's order, and those before it are closed again.
+BackendDevice* BackendOpen(int vendor, int product, int index, BackendOpenFailure* failure) {
     failure->node[0] = '\0';
     failure->reason[0] = '\0';
     if (hid_init() != 0) return nullptr;
@@ -72,9 +76,15 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
                                           static_cast<unsigned short>(product));
     hid_device* device = nullptr;
     const char* openedPath = nullptr;
+    int opened = 0;
     for (hid_device_info* info = list; info != nullptr && device == nullptr; info = info->next) {
         errno = 0;
         device = hid_open_path(info->path);
+        if (device != nullptr && opened++ < index) {
+            hid_close(device);
+            device = nullptr;
+            continue;
+        }
         if (device != nullptr) openedPath = info->path;
         if (device == nullptr && failure->node[0] == '\0') {
             const int savedErrno = errno;
@@ -96,8 +106,16 @@ int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, in
     });
 }
 
+// An adapter's empty slot refuses every write (EPIPE).
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length) {
-    return Exclusively(device, true, [&](hid_device* hid) { return hid_write(hid, buffer, length); });
+    const int written =
+        Exclusively(device, true, [&](hid_device* hid) { return hid_write(hid, buffer, length); });
+    if (written >= 0) device->wrote.store(true, std::memory_order_relaxed);
+    return written;
+}
+
+const char* BackendWriteForm(BackendDevice* device) {
+    return device->wrote.load(std::memory_order_relaxed) ? "exact" : "";
 }
 
 // The channel closes only once no read or write is under way.

@@ -87,3 +87,10 @@ uint8_t ReadRemoteReport() {
     DecodeRemoteReport(inputReport);
     return length > 0 ? inputReport[0] : 0;
 }
+
+int ReadRemoteReportWithin(int timeoutMs) {
+    const int32_t length = ReadReportWithin(deviceHandle.load(kRelaxed), inputReport, &bytesRead, timeoutMs);
+    if (length == 0) return -1;
+    DecodeRemoteReport(inputReport);
+    return length > 0 ? inputReport[0] : 0;
+}

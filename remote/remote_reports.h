@@ -71,5 +71,9 @@ int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]);
 // 0 when the read failed.
 uint8_t ReadRemoteReport();
 
+// As ReadRemoteReport, waiting at most timeoutMs while the remote is there:
+// -1, with nothing decoded, when no report came in that time.
+int ReadRemoteReportWithin(int timeoutMs);
+
 // Decodes the report in report (at least 18 bytes readable) into RemoteState.
 void DecodeRemoteReport(const uint8_t* report);

@@ -146,7 +146,7 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     return true;
 }
 
-void RecordOpened(int vendor, int product) {
+void RecordOpened(int vendor, int product, const char* writeForm) {
     Recorder& r = recorder.value;
     if (!r.active.load(std::memory_order_relaxed)) return;
     std::lock_guard lock(r.bufferMutex);
@@ -154,7 +154,9 @@ void RecordOpened(int vendor, int product) {
     r.opened = true;
     r.openCount = ReadPerformanceCounter();
     char header[128];
-    std::snprintf(header, sizeof header, "# remote %04X:%04X\nrecorded\n", vendor & 0xFFFF, product & 0xFFFF);
+    // Which write the stack took tells what a user's system does with reports.
+    std::snprintf(header, sizeof header, "# remote %04X:%04X\n# write form %s\nrecorded\n", vendor & 0xFFFF,
+                  product & 0xFFFF, writeForm[0] != '\0' ? writeForm : "unknown");
     r.pending += header;
     if (product != kProductRemote) {
         std::snprintf(header, sizeof header, "product %04X\n", product & 0xFFFF);

@@ -13,13 +13,15 @@
 #include <string>
 
 // Creates path (never an existing file) and starts recording into it; the
-// channel's next open is the recording's time 0. program names the recorder
-// in the header ("tavolen 0.1.0"). False with *error set when the file cannot
-// be made.
+// first write a remote accepts is the recording's time 0. program names the
+// recorder in the header ("tavolen 0.1.0"). False with *error set when the
+// file cannot be made.
 bool StartRecording(const char* path, const char* program, std::string* error);
 
 // From the channel. No-ops while nothing is recorded.
-void RecordOpened(int vendor, int product);
+// The remote took its first write, in the stack's writeForm ("exact",
+// "padded", "control" or ""): the recording's time 0.
+void RecordOpened(int vendor, int product, const char* writeForm);
 void RecordInput(const uint8_t* report, std::size_t length);
 void RecordOutput(const uint8_t* report, std::size_t length);
 void RecordClosed();  // writes out everything and ends the recording

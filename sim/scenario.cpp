@@ -21,6 +21,7 @@ struct ScriptLimits {
     int maxBattery = 255;
     int minRate = 1;
     int maxRate = 1000;
+    int maxSlots = 8;
     std::size_t maxRawBytes = sizeof(SimEvent::bytes);
     uint32_t maxMs = 0xFFFFFFFFu;
 };
@@ -70,7 +71,8 @@ bool ReadHexByte(std::string_view text, uint8_t* value) {
 }
 
 bool IsSetting(std::string_view word) {
-    return word == "absent" || word == "denied" || word == "recorded" || word == "rate" || word == "product";
+    return word == "absent" || word == "denied" || word == "recorded" || word == "rate" || word == "product" ||
+           word == "adapter";
 }
 
 // Reads "<word> ..." into *event; returns "" or what is wrong with the line.
@@ -150,6 +152,7 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         {"silent", SimEventKind::Silent},
         {"resume", SimEventKind::Resume},
         {"disconnect", SimEventKind::Disconnect},
+        {"off", SimEventKind::Off},
     };
     for (const Bare& bare : kBare) {
         if (word != bare.word) continue;
@@ -161,9 +164,19 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
     return "unknown event " + QuoteForMessage(word);
 }
 
-// absent | denied | recorded | rate <hz> | product <hex>: settings of the
-// remote as a whole.
+// absent | denied | recorded | rate <hz> | product <hex> | adapter <n> <k>:
+// settings of the remote as a whole.
 std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* out) {
+    if (fields[0] == "adapter") {
+        uint64_t slots = 0, slot = 0;
+        if (fields.size() != 3 || !ReadDecimal(fields[1], static_cast<uint64_t>(kLimits.maxSlots), &slots) ||
+            slots < 1 || !ReadDecimal(fields[2], slots, &slot)) {
+            return "adapter needs its slots (1-8) and the remote's slot (0 for none)";
+        }
+        out->adapterSlots = static_cast<int>(slots);
+        out->remoteSlot = static_cast<int>(slot);
+        return "";
+    }
     if (fields[0] == "absent" || fields[0] == "denied" || fields[0] == "recorded") {
         if (fields.size() != 1) return std::string(fields[0]) + " takes no fields";
         (fields[0] == "absent" ? out->absent : fields[0] == "denied" ? out->denied : out->recorded) = true;

@@ -8,12 +8,18 @@
 //   <ms> raw <hex bytes>         one input report exactly as given, 1-22 bytes
 //   <ms> silent | resume         stop / restart sending reports
 //   <ms> disconnect              the remote is lost from then on
+//   <ms> off                     the remote switched off as Windows shows it:
+//                                from then on reads only time out and writes fail
 //   <ms> extension on | off      an extension plugged in or pulled out: the
 //                                remote says so in a status report and then
 //                                sends no data report until a mode is set
 //   <ms> battery <0-255>         the battery level its status reports give
 //   absent | denied | rate <hz>  before the first event (denied: the remote is
 //                                there but opening it is not permitted)
+//   adapter <n> <k>              before the first event: behind an adapter with
+//                                n slots (1-8), each a device of its own, the
+//                                remote in slot k (0: none); an empty slot
+//                                refuses writes and never sends
 //   product <hex>                before the first event: the product identifier
 //                                it reports, 0306 by default, 0330 for the Plus
 //   recorded                     before the first event: a recorded session; the
@@ -32,7 +38,7 @@
 #include <string_view>
 #include <vector>
 
-enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery };
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off };
 
 struct SimEvent {
     uint32_t ms = 0;
@@ -51,6 +57,8 @@ struct Scenario {
     uint16_t product = 0x0306;  // the product identifier the remote reports
     bool demoMotion = false;    // the four points move on their own, forever
     bool recorded = false;      // only the script's raw reports: a replayed recording
+    int adapterSlots = 0;       // 0: the remote alone; else the slots of its adapter
+    int remoteSlot = 1;         // behind an adapter: the remote's slot, 1-based; 0 for none
     std::vector<SimEvent> events;  // in time order
 };
 

@@ -121,6 +121,8 @@ void ResetToPowerUp(SimState& sim) {
     sim.dataHeld = false;
     sim.silent = false;
     sim.disconnected = false;
+    sim.switchedOff = false;
+    sim.writeAccepted = false;
     sim.queueHead = 0;
     sim.queueCount = 0;
     sim.outputs.clear();
@@ -165,6 +167,10 @@ void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs) {
         break;
     case SimEventKind::Disconnect:
         sim.disconnected = true;
+        sim.queueCount = 0;
+        break;
+    case SimEventKind::Off:  // what Windows shows of a paired remote switched off
+        sim.switchedOff = true;
         sim.queueCount = 0;
         break;
     case SimEventKind::Extension:  // plugged in or pulled out: said unasked

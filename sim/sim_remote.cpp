@@ -34,7 +34,7 @@ SimState& Sim() {
 // An empty report is none: queued, it would take a slot and read as "nothing
 // came in time".
 void EnqueueReport(SimState& sim, const uint8_t* bytes, std::size_t length) {
-    if (length == 0 || !sim.open || sim.silent || sim.disconnected ||
+    if (length == 0 || !sim.open || sim.silent || sim.disconnected || sim.switchedOff ||
         sim.queueCount == kSim.queueLimit) {
         return;
     }
@@ -71,7 +71,7 @@ void AdvanceToNow(SimState& sim, int64_t nowNs) {
             ++sim.nextEvent;
             continue;
         }
-        if (sim.silent || sim.dataHeld || sim.queueCount == kSim.queueLimit) {
+        if (sim.silent || sim.switchedOff || sim.dataHeld || sim.queueCount == kSim.queueLimit) {
             // Every report before the next event would be dropped or held:
             // skip them all at once, so a reader's pause of seconds costs nothing.
             const int64_t lastNs = std::min(nowNs, eventNs - 1);
@@ -87,7 +87,7 @@ void AdvanceToNow(SimState& sim, int64_t nowNs) {
 // When the next report or event is due that a waiting reader should see.
 int64_t NextDueNs(const SimState& sim) {
     if (sim.disconnected) return kNever;
-    const int64_t tickNs = sim.silent || sim.dataHeld ? kNever : sim.nextTickNs;
+    const int64_t tickNs = sim.silent || sim.switchedOff || sim.dataHeld ? kNever : sim.nextTickNs;
     return std::min(EventTimeNs(sim), tickNs);
 }
 
@@ -114,6 +114,35 @@ void RecordOutput(SimState& sim, int64_t nowNs, const uint8_t* bytes, std::size_
 
 bool IsOpenDevice(const SimState& sim, const BackendDevice* device) {
     return sim.open && device == &sim.device;
+}
+
+// An empty slot opens like any device, never sends and refuses every write;
+// the remote never sees any of it, so none of it is logged.
+BackendDevice* OpenEmptySlot(SimState& sim, int index, BackendOpenFailure* failure) {
+    BackendDevice& slot = sim.emptySlots[index];
+    if (slot.open) {
+        if (failure != nullptr) {
+            std::snprintf(failure->node, sizeof failure->node, "simulated adapter slot %d", index + 1);
+            std::snprintf(failure->reason, sizeof failure->reason, "%s", "already open");
+        }
+        return nullptr;
+    }
+    slot.emptySlot = true;
+    slot.open = true;
+    return &slot;
+}
+
+// Waits out an empty slot's read: 0 at its timeout, -1 once it is closed.
+int ReadEmptySlot(SimState& sim, std::unique_lock<std::mutex>& lock, BackendDevice* slot, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (slot->open) {
+        if (timeoutMs < 0) {
+            sim.changed.wait(lock);
+        } else if (sim.changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+            return slot->open ? 0 : -1;
+        }
+    }
+    return -1;
 }
 
 }  // namespace
@@ -150,7 +179,7 @@ void SimInjectReport(const uint8_t* report, std::size_t length) {
     sim.changed.notify_all();
 }
 
-BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure) {
+BackendDevice* BackendOpen(int vendor, int product, int index, BackendOpenFailure* failure) {
     if (failure != nullptr) {
         failure->node[0] = '\0';
         failure->reason[0] = '\0';
@@ -160,6 +189,11 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
     if (vendor != kSim.vendor || product != sim.nextScenario.product || sim.nextScenario.absent) {
         return nullptr;
     }
+    // Alone, the remote is the only device; behind an adapter, one of its slots.
+    const int slots = sim.nextScenario.adapterSlots > 0 ? sim.nextScenario.adapterSlots : 1;
+    const int remoteIndex = sim.nextScenario.adapterSlots > 0 ? sim.nextScenario.remoteSlot - 1 : 0;
+    if (index < 0 || index >= slots) return nullptr;
+    if (index != remoteIndex) return OpenEmptySlot(sim, index, failure);
     if (sim.open || sim.nextScenario.denied) {
         if (failure != nullptr && sim.nextScenario.denied) {
             std::snprintf(failure->node, sizeof failure->node, "%s", "/dev/hidraw-simulated");
@@ -181,6 +215,7 @@ BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure)
 int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
     SimState& sim = Sim();
     std::unique_lock lock(sim.mutex);
+    if (device->emptySlot) return ReadEmptySlot(sim, lock, device, timeoutMs);
     const int64_t deadlineNs = timeoutMs < 0 ? kNever : ReadNowNs(sim) + int64_t{timeoutMs} * kNsPerMs;
     for (;;) {
         if (!IsOpenDevice(sim, device)) return -1;
@@ -212,17 +247,30 @@ int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t lengt
     if (!IsOpenDevice(sim, device)) return -1;
     const int64_t nowNs = ReadNowNs(sim);
     AdvanceToNow(sim, nowNs);
-    // hidraw refuses a write shorter than an identifier and one byte.
-    if (sim.disconnected || length < 2) return -1;
+    // hidraw refuses a write shorter than an identifier and one byte; a
+    // remote that is gone or switched off never gets it.
+    if (sim.disconnected || sim.switchedOff || length < 2) return -1;
+    sim.writeAccepted = true;
     RecordOutput(sim, nowNs, buffer, length, false);
     ApplyOutputReport(sim, buffer, length, nowNs);
     sim.changed.notify_all();
     return static_cast<int>(length);
 }
 
+const char* BackendWriteForm(BackendDevice* device) {
+    SimState& sim = Sim();
+    std::lock_guard lock(sim.mutex);
+    return IsOpenDevice(sim, device) && sim.writeAccepted ? "exact" : "";
+}
+
 void BackendClose(BackendDevice* device) {
     SimState& sim = Sim();
     std::lock_guard lock(sim.mutex);
+    if (device->emptySlot) {
+        device->open = false;
+        sim.changed.notify_all();
+        return;
+    }
     if (!IsOpenDevice(sim, device)) return;
     RecordOutput(sim, ReadNowNs(sim), nullptr, 0, true);
     sim.open = false;

@@ -14,9 +14,11 @@
 #include "sim/scenario.h"
 #include "sim/sim_remote.h"
 
-// Only its address matters: the remote's state is process-wide.
+// The remote's own device is SimState::device, whose state is process-wide;
+// an adapter's empty slots are devices of their own that never send.
 struct BackendDevice {
-    int unused = 0;
+    bool emptySlot = false;  // an adapter's slot without a remote
+    bool open = false;       // for an empty slot: opened and not yet closed
 };
 
 namespace sim {
@@ -53,6 +55,7 @@ struct SimConstants {
     uint8_t errorNoAnswer = 0x07;   // the camera was not enabled first
     std::size_t maxWriteData = 16;
     std::size_t queueLimit = 64;    // unread reports the hidraw node keeps
+    std::size_t maxSlots = 8;       // of an adapter
     std::size_t maxInputLength = 22; // the longest input report (3D), identifier included
     uint8_t buttonsDefault[2] = {0x00, 0x00};
     uint8_t accelDefault[3] = {128, 128, 154};  // lying flat, 1 g on z
@@ -82,8 +85,9 @@ struct SimState {
     std::FILE* log = nullptr;         // output report log, or nullptr
     std::string logName;              // for the message when writing it fails
     bool logFailed = false;           // that message was given
-    BackendDevice device;             // the one handle BackendOpen hands out
+    BackendDevice device;             // the remote's handle
     bool open = false;
+    BackendDevice emptySlots[kSim.maxSlots];  // an adapter's slots without the remote
 
     // From here on, reset by BackendOpen.
     Scenario scenario;
@@ -104,6 +108,8 @@ struct SimState {
     bool dataHeld = false;            // a status report went out: no data report until a 12
     bool silent = false;
     bool disconnected = false;
+    bool switchedOff = false;         // reads only time out, writes fail
+    bool writeAccepted = false;       // a write went through: its form is known
     QueuedReport queue[kSim.queueLimit];  // a ring: queueHead is the oldest
     std::size_t queueHead = 0;
     std::size_t queueCount = 0;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 struct hid_device_ {
@@ -14,7 +15,7 @@ struct hid_device_ {
 
 namespace {
 FakeHid fake;
-hid_device openDevice{0};
+hid_device openDevices[16];  // one per entry of fake.devices
 }  // namespace
 
 FakeHid& TheFakeHid() { return fake; }
@@ -64,21 +65,27 @@ void HID_API_EXPORT hid_free_enumeration(struct hid_device_info* devs) {
 }
 
 hid_device* HID_API_EXPORT hid_open_path(const char* path) {
-    for (const FakeHidDevice& device : fake.devices) {
+    for (std::size_t i = 0; i < fake.devices.size() && i < std::size(openDevices); ++i) {
+        const FakeHidDevice& device = fake.devices[i];
         if (device.path != path) continue;
         if (device.openErrno != 0) {
             errno = device.openErrno;
             return nullptr;
         }
         fake.openedPath = path;
-        return &openDevice;
+        openDevices[i].index = static_cast<int>(i);
+        return &openDevices[i];
     }
     errno = ENOENT;
     return nullptr;
 }
 
-int HID_API_EXPORT hid_write(hid_device*, const unsigned char* data, size_t length) {
+int HID_API_EXPORT hid_write(hid_device* device, const unsigned char* data, size_t length) {
     const InsideCall call;
+    if (const int refused = fake.devices[static_cast<std::size_t>(device->index)].writeErrno) {
+        errno = refused;
+        return -1;
+    }
     fake.writes.emplace_back(data, data + length);
     return static_cast<int>(length);
 }

@@ -10,17 +10,18 @@
 
 struct FakeHidDevice {
     std::string path;
-    int openErrno = 0;  // non-zero: opening fails with this errno
+    int openErrno = 0;   // non-zero: opening fails with this errno
+    int writeErrno = 0;  // non-zero: writes fail with this errno (EPIPE: an adapter's empty slot)
 };
 
 struct FakeHid {
     std::vector<FakeHidDevice> devices;           // what hid_enumerate finds
-    std::vector<std::vector<uint8_t>> writes;     // what hid_write received
+    std::vector<std::vector<uint8_t>> writes;     // what hid_write sent on
     std::deque<std::vector<uint8_t>> reads;       // what hid_read_timeout returns
     bool readFails = false;                       // reads fail like a lost device
     int readCalls = 0;
     int closes = 0;
-    std::string openedPath;
+    std::string openedPath;                       // the last device opened
     // hidapi may not be entered twice at once on one device: a call that
     // finds another under way counts an overlap.
     std::atomic<int> inside{0};

@@ -33,7 +33,7 @@ TEST(FuzzRegression, EmptyInputReportsAreNoReports) {
     for (const std::vector<Bytes>& injected : kInjected) {
         SCOPED_TRACE(injected.size());
         SimUseScenario(Scenario{});
-        BackendDevice* device = BackendOpen(0x057E, 0x0306, nullptr);
+        BackendDevice* device = BackendOpen(0x057E, 0x0306, 0, nullptr);
         ASSERT_NE(device, nullptr);
         for (const Bytes& report : injected) SimInjectReport(report.data(), report.size());
         uint8_t buffer[64];

@@ -37,7 +37,7 @@ protected:
     }
     BackendDevice* OpenBackend() {
         BackendOpenFailure failure{};
-        device = BackendOpen(0x057E, 0x0306, &failure);
+        device = BackendOpen(0x057E, 0x0306, 0, &failure);
         return device;
     }
     BackendDevice* device = nullptr;

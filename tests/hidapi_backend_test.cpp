@@ -68,6 +68,28 @@ TEST_F(HidapiBackend, OpensTheFirstMatchingDeviceThatOpensQuietly) {
     EXPECT_STREQ(LastOpenFailure(), "");
 }
 
+// An adapter's slots, in hidapi's order: the index counts the nodes that
+// open; an empty slot's writes fail with EPIPE and are only refused, not a
+// lost remote.
+TEST_F(HidapiBackend, CountsTheNodesThatOpenAndRefusesAnEmptySlotsWrites) {
+    TheFakeHid().devices = {{"/dev/hidraw0", 0, EPIPE}, {"/dev/hidraw1", EACCES},
+                            {"/dev/hidraw2", 0, EPIPE}, {"/dev/hidraw3"}};
+    const char* const kOpened[] = {"/dev/hidraw0", "/dev/hidraw2", "/dev/hidraw3"};
+    uint8_t mode[kReportBufferSize] = {0x12, 0x00, 0x31};
+    int32_t moved;
+    CaptureStderr();
+    for (int index = 0; index < 3; ++index) {
+        handle = OpenHidHandle(0x057E, 0x0306, index);
+        ASSERT_GE(handle, 0) << index;
+        EXPECT_EQ(TheFakeHid().openedPath, kOpened[index]);
+        EXPECT_EQ(WriteReport(handle, mode, &moved), index == 2 ? 3 : -1) << index;
+        CloseHidHandle(handle);
+    }
+    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306, 3), -1);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(TheFakeHid().writes, (std::vector<std::vector<uint8_t>>{{0x12, 0x00, 0x31}}));
+}
+
 TEST_F(HidapiBackend, FindsNothingWhenNoRemoteIsThere) {
     CaptureStderr();
     EXPECT_EQ(OpenRemote(), -1);

@@ -19,6 +19,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
         "product 0330\n"
         "denied\n"
         "recorded\n"
+        "adapter 4 3\n"
         "\n"
         "0 ir 1 1023 767 15\n"
         "0 ir 4 0 12\n"
@@ -28,6 +29,7 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
         "9 raw 20 00 00 08 00 00 C8\r\n"
         "10 silent\n"
         "11 resume\n"
+        "12 off\n"
         "4294967295 disconnect\n";
     Scenario scenario;
     std::string error;
@@ -37,19 +39,21 @@ TEST(ParseScenario, ReadsEveryKindOfLine) {
     EXPECT_EQ(scenario.product, 0x0330);
     EXPECT_TRUE(scenario.denied);
     EXPECT_TRUE(scenario.recorded);
-    ASSERT_EQ(scenario.events.size(), 9u);
+    EXPECT_EQ((std::tuple{scenario.adapterSlots, scenario.remoteSlot}), std::tuple(4, 3));
+    ASSERT_EQ(scenario.events.size(), 10u);
     const auto& e = scenario.events;
-    const SimEventKind kinds[9] = {SimEventKind::Ir, SimEventKind::Ir, SimEventKind::IrOff,
-                                   SimEventKind::Buttons, SimEventKind::Accel, SimEventKind::Raw,
-                                   SimEventKind::Silent, SimEventKind::Resume, SimEventKind::Disconnect};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(e[i].kind, kinds[i]) << i;
+    const SimEventKind kinds[10] = {SimEventKind::Ir,     SimEventKind::Ir,     SimEventKind::IrOff,
+                                    SimEventKind::Buttons, SimEventKind::Accel, SimEventKind::Raw,
+                                    SimEventKind::Silent,  SimEventKind::Resume, SimEventKind::Off,
+                                    SimEventKind::Disconnect};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(e[i].kind, kinds[i]) << i;
     EXPECT_EQ((std::tuple{e[0].point, e[0].x, e[0].y, e[0].size}), std::tuple(0, 1023, 767, 15));
     EXPECT_EQ((std::tuple{e[1].point, e[1].x, e[1].y, e[1].size}), std::tuple(3, 0, 12, 2));
     EXPECT_EQ((std::tuple{e[2].point, e[2].ms}), std::tuple(1, 5u));
     EXPECT_EQ((std::tuple{e[3].bytes[0], e[3].bytes[1]}), std::tuple(0x1F, 0x80));
     EXPECT_EQ((std::tuple{e[4].x, e[4].y, e[4].size}), std::tuple(0, 128, 255));
     EXPECT_EQ(std::string(e[5].bytes, e[5].bytes + e[5].length), std::string("\x20\0\0\x08\0\0\xC8", 7));
-    EXPECT_EQ(e[8].ms, 4294967295u);
+    EXPECT_EQ(e[9].ms, 4294967295u);
 }
 
 TEST(ParseScenario, RejectsAMalformedLineWithItsFileAndLine) {
@@ -84,6 +88,11 @@ TEST(ParseScenario, RejectsAMalformedLineWithItsFileAndLine) {
         {"recorded yes\n", "s.txt:1: recorded takes no fields"},
         {"0 extension in\n", "s.txt:1: extension needs on or off"},
         {"0 battery 256\n", "s.txt:1: battery needs a level 0-255"},
+        {"adapter 9 1\n", "s.txt:1: adapter needs its slots (1-8) and the remote's slot (0 for none)"},
+        {"adapter 0 0\n", "s.txt:1: adapter needs its slots (1-8) and the remote's slot (0 for none)"},
+        {"adapter 4 5\n", "s.txt:1: adapter needs its slots (1-8) and the remote's slot (0 for none)"},
+        {"adapter 4\n", "s.txt:1: adapter needs its slots (1-8) and the remote's slot (0 for none)"},
+        {"0 off now\n", "s.txt:1: off takes no fields"},
         // At most 60 characters of what is wrong, control bytes shown as '?'.
         {"0 \x1b[31mxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n",
          "s.txt:1: unknown event '?[31mxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...'"},

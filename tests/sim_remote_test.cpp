@@ -33,7 +33,7 @@ protected:
         std::string error;
         ASSERT_TRUE(ParseScenario(script, "test", &scenario, &error)) << error;
         SimUseScenario(scenario);
-        device = BackendOpen(0x057E, 0x0306, nullptr);
+        device = BackendOpen(0x057E, 0x0306, 0, nullptr);
         ASSERT_NE(device, nullptr);
     }
     void TearDown() override {
@@ -61,7 +61,7 @@ TEST_F(SimRemote, OnlyAPresentRemoteWithTheRightIdentifiersIsFound) {
         scenario.absent = absent;
         SimUseScenario(scenario);
         BackendOpenFailure failure;
-        EXPECT_EQ(BackendOpen(vendor, product, &failure), nullptr) << vendor << " " << product;
+        EXPECT_EQ(BackendOpen(vendor, product, 0, &failure), nullptr) << vendor << " " << product;
         EXPECT_STREQ(failure.node, "");
     }
 }
@@ -287,7 +287,7 @@ TEST_F(SimRemote, DemoPointsMoveApartAcrossTheCameraField) {
     Scenario demo;
     ASSERT_TRUE(BuiltInScenario("demo", &demo));
     SimUseScenario(demo);
-    device = BackendOpen(0x057E, 0x0306, nullptr);
+    device = BackendOpen(0x057E, 0x0306, 0, nullptr);
     for (const Bytes& write : {Bytes{0x13, 0x04}, Bytes{0x1A, 0x04},
                                RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x30, 0x04, 0x08, 0x00, 0x00, 0x03})}) {
         ASSERT_EQ(Write(write), static_cast<int>(write.size()));

@@ -29,7 +29,8 @@ std::atomic<int> viewPhase{kNoView};
 // A repaint event is queued and not yet painted: further requests merge.
 RepaintLatch repaintLatch;
 
-// A mode re-send is queued and not yet done: further requests merge.
+// A mode re-send was asked for and not yet done: further requests merge. One
+// asked for before the view is open waits here for the view to open.
 std::atomic<bool> modePending{false};
 
 // The thread that created the view and runs its loop.
@@ -117,8 +118,7 @@ void HandleEvent(const SDL_Event& event) {
     } else if (event.type == closeEvent) {
         DestroyView();
     } else if (event.type == modeEvent) {
-        modePending.store(false);
-        ResendReportingMode();
+        if (modePending.exchange(false)) ResendReportingMode();
     }
 }
 
@@ -173,7 +173,11 @@ bool CreateSensorView() {
         return false;
     }
     viewThread = std::this_thread::get_id();
-    viewPhase.store(kViewOpen, std::memory_order_release);
+    // Sequentially consistent, as the loads in RequestClose and
+    // RequestReportingMode and start-up's look at an end request: of a view
+    // opening and a request made meanwhile, one always sees the other.
+    viewPhase.store(kViewOpen);
+    if (modePending.exchange(false)) ResendReportingMode();
     PaintView(PaintCause::First);
     return true;
 }
@@ -199,13 +203,13 @@ void RequestRepaint() {
 }
 
 void RequestReportingMode() {
-    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (modePending.exchange(true)) return;
+    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
     if (!PushViewEvent(modeEvent)) modePending.store(false);
 }
 
 void RequestClose() {
-    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    if (viewPhase.load() != kViewOpen) return;
     // On the view's own thread the handler runs at once, as a window
     // procedure does for a message sent from its thread.
     if (std::this_thread::get_id() == viewThread) {

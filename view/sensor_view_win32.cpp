@@ -45,7 +45,8 @@ std::atomic<bool> repaintRequested{false};
 
 // The view's own message: call ResendReportingMode on the view's thread.
 constexpr UINT kResendModeMessage = WM_APP + 1;
-// Such a message is queued and not yet handled: further requests merge.
+// A mode re-send was asked for and not yet done: further requests merge. One
+// asked for before the view is open waits here for the view to open.
 std::atomic<bool> modePending{false};
 
 // Owned by the view's thread. The drawing objects live from the creation
@@ -134,8 +135,7 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         HandleDestroy();
         return 0;
     case kResendModeMessage:
-        modePending.store(false);
-        if (!destroyHandled) ResendReportingMode();
+        if (modePending.exchange(false) && !destroyHandled) ResendReportingMode();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
@@ -183,7 +183,11 @@ bool CreateSensorView() {
                                         outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return false;
     viewWindow.store(window, std::memory_order_relaxed);
-    viewPhase.store(kViewOpen, std::memory_order_release);
+    // Sequentially consistent, as the loads in RequestClose and
+    // RequestReportingMode and start-up's look at an end request: of a view
+    // opening and a request made meanwhile, one always sees the other.
+    viewPhase.store(kViewOpen);
+    if (modePending.exchange(false)) ResendReportingMode();
     // The show state the program was started with (normal, minimised, ...).
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
@@ -213,15 +217,15 @@ void RequestRepaint() {
 }
 
 void RequestReportingMode() {
-    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (modePending.exchange(true)) return;
+    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
     if (!PostMessageA(viewWindow.load(std::memory_order_relaxed), kResendModeMessage, 0, 0)) {
         modePending.store(false);
     }
 }
 
 void RequestClose() {
-    if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
+    if (viewPhase.load() != kViewOpen) return;
     // Sent across threads, the message runs on the view's thread, and this
     // returns once the handler has returned there; sent from the view's own
     // thread, the handler runs inside the call.

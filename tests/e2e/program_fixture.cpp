@@ -220,7 +220,7 @@ void ProgramTest::CheckRecordingRoundTrip(
     Run& original = Launch(args, "original");
     ASSERT_TRUE(EndsWith(original, 0));
     const std::string recorded = ReadFile(recording);
-    EXPECT_NE(recorded.find("\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
+    EXPECT_NE(recorded.find("\n# write form exact\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
 
     Run& replay = LaunchExactly({"--script", recording, "--log", dir_.File("replay.log")}, "replay");
     const XClient::Window view = WaitForView();
