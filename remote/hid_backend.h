@@ -15,16 +15,24 @@ struct BackendOpenFailure {
     char reason[256];  // why it did not open, for example "Permission denied"
 };
 
-// Opens the first device with these identifiers that opens; nullptr when
-// none does. When a matching device exists but cannot be opened, *failure
-// names it (failure->node is empty otherwise).
-BackendDevice* BackendOpen(int vendor, int product, BackendOpenFailure* failure);
+// Opens the matching interface number index (0-based, in the system's
+// enumeration order, counting only interfaces that open); nullptr when there
+// is no such interface. failure->node names a matching interface that exists
+// but did not open (empty otherwise), as before.
+BackendDevice* BackendOpen(int vendor, int product, int index, BackendOpenFailure* failure);
+
+// The form of write this device's stack accepted: "exact" (the report's own
+// length), "padded" (zero-padded to the device's output report length) or
+// "control" (HidD_SetOutputReport); "" before the first accepted write.
+const char* BackendWriteForm(BackendDevice* device);
 
 // Waits up to timeoutMs for one input report. Returns its length (the report
-// is cut at capacity), 0 when none came in time, -1 when the device failed.
+// is cut at capacity), 0 when none came in time, -1 when the device failed:
+// -1 for every failure other than the backend's own timeout.
 int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, int timeoutMs);
 
-// Sends length bytes. Returns the bytes written or -1.
+// Sends length bytes. Returns the bytes written, or -1 when the write failed,
+// was refused by every form, or did not finish within 1 s.
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length);
 
 void BackendClose(BackendDevice* device);

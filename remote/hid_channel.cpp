@@ -84,7 +84,7 @@ std::size_t ReportLength(uint8_t reportId) {
 
 int32_t OpenHidHandle(int vendor, int product) {
     BackendOpenFailure failure{};
-    BackendDevice* device = BackendOpen(vendor, product, &failure);
+    BackendDevice* device = BackendOpen(vendor, product, 0, &failure);
     lastOpenFailure[0] = '\0';
     if (device == nullptr) {
         if (failure.node[0] != '\0') {
