@@ -1,5 +1,6 @@
 #include "tests/fake_win32_hid.h"
 
+#include <malloc.h>
 #include <setupapi.h>
 
 extern "C" {
@@ -7,31 +8,62 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/immortal.h"
 
 namespace {
-
-FakeWinHid fake;
-std::recursive_mutex fakeMutex;
 
 // One handle the fake gave out; its address is the HANDLE.
 struct FakeHandle {
     bool inUse = false;
     std::size_t device = 0;
     bool readWrite = false;
-    OVERLAPPED* read = nullptr;  // the read in progress, if any
-    uint8_t* readBuffer = nullptr;
-    DWORD readSize = 0;
 };
-FakeHandle handles[16];
 
-// The address of a GUID's worth of storage stands for the device list, and
-// the address of a device's entry in the fake for its preparsed data.
+// One overlapped operation on a fake handle, from its start until the
+// system would be done with its memory.
+struct Operation {
+    enum State { Free, Pending, EndedLate } state = Free;
+    unsigned serial = 0;  // tells a late cancel which operation it ends
+    FakeHandle* handle = nullptr;  // nullptr once that handle is closed
+    OVERLAPPED* overlapped = nullptr;
+    uint8_t* buffer = nullptr;
+    DWORD size = 0;
+    HANDLE event = nullptr;
+    bool read = false;
+    bool cancelled = false;   // a cancel was asked for
+    bool memoryGone = false;  // freed or closed under it: never written again
+};
+
+// Everything lives as long as the process: operator delete below may run
+// during the process's exit.
+struct State {
+    std::recursive_mutex mutex;
+    FakeWinHid fake;
+    FakeHandle handles[16];
+    Operation operations[32];
+    unsigned serials = 0;
+    std::vector<std::thread> timers;  // late cancels
+};
+Immortal<State> state;
+FakeWinHid& fake = state.value.fake;
+std::recursive_mutex& fakeMutex = state.value.mutex;
+
+// Operations pending or ended late: operator delete looks only while > 0.
+std::atomic<int> watched{0};
+
+// The address of this stands for the device list.
 char deviceList;
 
 FakeHandle* Find(HANDLE handle) {
-    for (FakeHandle& h : handles) {
+    for (FakeHandle& h : state.value.handles) {
         if (h.inUse && static_cast<void*>(&h) == handle) return &h;
     }
     return nullptr;
@@ -43,26 +75,124 @@ Function System(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
 
-// Ends an overlapped operation the way the system does: result, bytes moved,
-// event set.
-void Complete(OVERLAPPED* overlapped, LONG_PTR status, DWORD moved) {
-    overlapped->Internal = static_cast<ULONG_PTR>(status);
-    overlapped->InternalHigh = moved;
-    SetEvent(overlapped->hEvent);
+// How the system keeps an operation's result in its OVERLAPPED.
+struct StatusOfError {
+    DWORD error;
+    ULONG_PTR status;
+};
+constexpr StatusOfError kStatuses[] = {
+    {ERROR_SUCCESS, 0},
+    {ERROR_IO_PENDING, 0x103},                  // STATUS_PENDING
+    {ERROR_OPERATION_ABORTED, 0xC0000120},      // STATUS_CANCELLED
+    {ERROR_GEN_FAILURE, 0xC0000001},            // STATUS_UNSUCCESSFUL
+    {ERROR_DEVICE_NOT_CONNECTED, 0xC000009D},   // STATUS_DEVICE_NOT_CONNECTED
+    {ERROR_INVALID_USER_BUFFER, 0xC00000E8},    // STATUS_INVALID_USER_BUFFER
+};
+ULONG_PTR StatusOf(DWORD error) {
+    for (const StatusOfError& s : kStatuses) {
+        if (s.error == error) return s.status;
+    }
+    return 0xC0000001;
+}
+DWORD ErrorOf(ULONG_PTR status) {
+    for (const StatusOfError& s : kStatuses) {
+        if (s.status == status) return s.error;
+    }
+    return ERROR_GEN_FAILURE;
 }
 
-constexpr LONG_PTR kSuccess = 0;
-constexpr LONG_PTR kCancelled = static_cast<LONG_PTR>(0xC0000120L);  // STATUS_CANCELLED
+bool Overlaps(const void* a, std::size_t aSize, const void* b, std::size_t bSize) {
+    const auto* x = static_cast<const char*>(a);
+    const auto* y = static_cast<const char*>(b);
+    return b != nullptr && x < y + bSize && y < x + aSize;
+}
 
-// Completes the handle's waiting read with the next report, if it is due.
-void Deliver(FakeHandle& h, Arrival due) {
-    if (h.read == nullptr || fake.reads.empty() || fake.reads.front().arrival != due) return;
-    const std::vector<uint8_t> bytes = fake.reads.front().bytes;
+void Misuse(Operation& op, const char* what) {
+    op.memoryGone = true;
+    fake.misuses.push_back(std::string(what) + (op.read ? " (a read)" : " (a write)"));
+}
+
+// A call that hands over memory a running operation still owns.
+void CheckUnused(const OVERLAPPED* overlapped, const void* buffer, DWORD size) {
+    for (Operation& op : state.value.operations) {
+        if (op.state == Operation::EndedLate && overlapped == op.overlapped) {
+            op.state = Operation::Free;  // its memory serves a new operation
+            --watched;
+        }
+        if (op.state != Operation::Pending) continue;
+        if (overlapped == op.overlapped) Misuse(op, "OVERLAPPED reused while its operation runs");
+        if (Overlaps(buffer, size, op.buffer, op.size)) {
+            Misuse(op, "buffer reused while its operation runs");
+        }
+    }
+}
+
+Operation& Start(FakeHandle& h, OVERLAPPED* overlapped, const void* buffer, DWORD size,
+                 bool read) {
+    overlapped->Internal = StatusOf(ERROR_IO_PENDING);
+    overlapped->InternalHigh = 0;
+    ResetEvent(overlapped->hEvent);
+    for (Operation& op : state.value.operations) {
+        if (op.state != Operation::Free) continue;
+        op = Operation{Operation::Pending, ++state.value.serials, &h, overlapped,
+                       static_cast<uint8_t*>(const_cast<void*>(buffer)), size,
+                       overlapped->hEvent, read};
+        ++watched;
+        return op;
+    }
+    std::abort();  // more operations at once than any test starts
+}
+
+// Ends an operation the way the system does: result, bytes moved, event set.
+void Complete(Operation& op, DWORD error, DWORD moved, bool late = false) {
+    if (!op.memoryGone) {
+        op.overlapped->InternalHigh = moved;
+        op.overlapped->Internal = StatusOf(error);
+        SetEvent(op.event);
+    }
+    if (late) {
+        ++fake.endedLate;
+        op.state = Operation::EndedLate;
+    } else {
+        op.state = Operation::Free;
+        --watched;
+    }
+}
+
+// Completes a pending read with the next scripted report, if it is due.
+void Deliver(Operation& op, Arrival due) {
+    if (op.state != Operation::Pending || fake.devices[op.handle->device].silent ||
+        fake.reads.empty() || fake.reads.front().arrival != due) {
+        return;
+    }
+    const FakeWinHidReport report = fake.reads.front();
     fake.reads.pop_front();
-    const DWORD moved = std::min<DWORD>(static_cast<DWORD>(bytes.size()), h.readSize);
-    std::memcpy(h.readBuffer, bytes.data(), moved);
-    Complete(h.read, kSuccess, moved);
-    h.read = nullptr;
+    if (report.arrival == Arrival::Fails) {
+        Complete(op, report.error, 0);
+        return;
+    }
+    const DWORD moved = std::min<DWORD>(static_cast<DWORD>(report.bytes.size()), op.size);
+    std::memcpy(op.buffer, report.bytes.data(), moved);
+    Complete(op, ERROR_SUCCESS, moved);
+}
+
+// Ends a cancelled operation when the test said it would.
+void EndCancelled(Operation& op) {
+    op.cancelled = true;
+    if (op.read) Deliver(op, Arrival::AtCancel);
+    if (op.state != Operation::Pending || fake.cancelDelayMs < 0) return;
+    if (fake.cancelDelayMs == 0) {
+        Complete(op, ERROR_OPERATION_ABORTED, 0);
+        return;
+    }
+    const auto delay = std::chrono::milliseconds(fake.cancelDelayMs);
+    state.value.timers.emplace_back([&op, serial = op.serial, delay] {
+        std::this_thread::sleep_for(delay);
+        std::lock_guard lock(fakeMutex);
+        if (op.state == Operation::Pending && op.serial == serial) {
+            Complete(op, ERROR_OPERATION_ABORTED, 0, true);
+        }
+    });
 }
 
 HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -80,7 +210,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
         } else {
             ++fake.attributeHandlesOpen;
         }
-        for (FakeHandle& h : handles) {
+        for (FakeHandle& h : state.value.handles) {
             if (h.inUse) continue;
             h = FakeHandle{true, i, readWrite};
             return &h;
@@ -92,13 +222,25 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
                                                          disposition, flags, model);
 }
 
+// Closing a device handle cancels what still runs on it, as the system does.
 BOOL WINAPI FakeCloseHandle(HANDLE handle) {
     std::lock_guard lock(fakeMutex);
     FakeHandle* h = Find(handle);
-    if (h == nullptr) return System<decltype(&CloseHandle)>("CloseHandle")(handle);
+    if (h == nullptr) {
+        for (Operation& op : state.value.operations) {
+            if (op.state == Operation::Pending && op.event == handle) {
+                Misuse(op, "event closed while its operation runs");
+            }
+        }
+        return System<decltype(&CloseHandle)>("CloseHandle")(handle);
+    }
     if (h->readWrite) {
         ++fake.deviceCloses;
-        if (h->read != nullptr) fake.closedWhileReading = true;
+        for (Operation& op : state.value.operations) {
+            if (op.state != Operation::Pending || op.handle != h) continue;
+            if (!op.cancelled) EndCancelled(op);
+            op.handle = nullptr;
+        }
     } else {
         --fake.attributeHandlesOpen;
     }
@@ -113,14 +255,14 @@ BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD moved
     if (h == nullptr) {
         return System<decltype(&ReadFile)>("ReadFile")(handle, buffer, size, moved, overlapped);
     }
+    CheckUnused(overlapped, buffer, size);
     if (fake.lost) {
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
-    h->read = overlapped;
-    h->readBuffer = static_cast<uint8_t*>(buffer);
-    h->readSize = size;
-    Deliver(*h, Arrival::Waiting);
+    Operation& op = Start(*h, overlapped, buffer, size, true);
+    Deliver(op, Arrival::Waiting);
+    Deliver(op, Arrival::Fails);
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
@@ -132,13 +274,23 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD mov
     if (h == nullptr) {
         return System<decltype(&WriteFile)>("WriteFile")(handle, buffer, size, moved, overlapped);
     }
-    if (fake.writeFileFails) {
-        SetLastError(ERROR_INVALID_FUNCTION);
+    CheckUnused(overlapped, buffer, size);
+    ++fake.writeFileCalls;
+    const FakeWinHidDevice& device = fake.devices[h->device];
+    const bool refused = device.stack == WriteStack::RefusesAll ||
+                         (device.stack == WriteStack::RefusesShort && size < device.outputLength);
+    if (refused) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), false});
-    Complete(overlapped, kSuccess, size);
+    Operation& op = Start(*h, overlapped, buffer, size, false);
+    if (device.stack == WriteStack::Fails) {
+        Complete(op, ERROR_GEN_FAILURE, 0);
+    } else if (device.stack != WriteStack::NeverEnds) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), false});
+        Complete(op, ERROR_SUCCESS, size);
+    }
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
@@ -147,38 +299,43 @@ BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
     std::lock_guard lock(fakeMutex);
     FakeHandle* h = Find(handle);
     if (h == nullptr) return System<decltype(&CancelIoEx)>("CancelIoEx")(handle, overlapped);
-    ++fake.cancels;
-    if (h->read == nullptr || (overlapped != nullptr && overlapped != h->read)) {
+    bool found = false;
+    for (Operation& op : state.value.operations) {
+        if (op.state != Operation::Pending || op.handle != h || op.cancelled ||
+            (overlapped != nullptr && overlapped != op.overlapped)) {
+            continue;
+        }
+        found = true;
+        EndCancelled(op);
+    }
+    if (!found) {
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
-    Deliver(*h, Arrival::AtCancel);
-    if (h->read != nullptr) {
-        Complete(h->read, kCancelled, 0);
-        h->read = nullptr;
-    }
+    ++fake.cancels;
     return TRUE;
 }
 
+// Waiting here for an operation that may never end would hold the caller for
+// good: the fake says so instead of waiting.
 BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD moved,
                                     BOOL wait) {
     std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) {
+    if (Find(handle) == nullptr) {
         return System<decltype(&GetOverlappedResult)>("GetOverlappedResult")(handle, overlapped,
                                                                             moved, wait);
     }
-    if (h->read == overlapped) {
-        // Still waiting: the backend asks only after its event or a cancel.
+    for (Operation& op : state.value.operations) {
+        if (op.state != Operation::Pending || op.overlapped != overlapped) continue;
+        if (wait) fake.misuses.push_back("unbounded wait for a running operation");
         SetLastError(ERROR_IO_INCOMPLETE);
         return FALSE;
     }
     *moved = static_cast<DWORD>(overlapped->InternalHigh);
-    if (overlapped->Internal == static_cast<ULONG_PTR>(kCancelled)) {
-        SetLastError(ERROR_OPERATION_ABORTED);
-        return FALSE;
-    }
-    return TRUE;
+    const DWORD error = ErrorOf(overlapped->Internal);
+    if (error == ERROR_SUCCESS) return TRUE;
+    SetLastError(error);
+    return FALSE;
 }
 
 HDEVINFO WINAPI FakeSetupDiGetClassDevsA(const GUID*, PCSTR, HWND, DWORD) {
@@ -220,14 +377,55 @@ BOOL WINAPI FakeSetupDiDestroyDeviceInfoList(HDEVINFO) {
     return TRUE;
 }
 
+// Memory freed under a running operation, or released after a late end.
+void CheckFreed(void* memory, std::size_t size) {
+    if (memory == nullptr || watched.load() == 0) return;
+    std::lock_guard lock(fakeMutex);
+    for (Operation& op : state.value.operations) {
+        const bool holds = Overlaps(memory, size, op.overlapped, sizeof(OVERLAPPED)) ||
+                           Overlaps(memory, size, op.buffer, op.size);
+        if (!holds) continue;
+        if (op.state == Operation::Pending && !op.memoryGone) {
+            Misuse(op, "memory freed while its operation runs");
+        } else if (op.state == Operation::EndedLate) {
+            ++fake.releasedAfterLateEnd;
+            op.state = Operation::Free;
+            --watched;
+        }
+    }
+}
+
 }  // namespace
 
 FakeWinHid& TheFakeWinHid() { return fake; }
 
+void EndLateCancels() {
+    std::vector<std::thread> timers;
+    {
+        std::lock_guard lock(fakeMutex);
+        timers.swap(state.value.timers);
+    }
+    for (std::thread& timer : timers) timer.join();
+}
+
 void ResetFakeWinHid() {
+    EndLateCancels();
     std::lock_guard lock(fakeMutex);
     fake = FakeWinHid{};
-    for (FakeHandle& h : handles) h = FakeHandle{};
+    for (FakeHandle& h : state.value.handles) h = FakeHandle{};
+    for (Operation& op : state.value.operations) op = Operation{};
+    watched = 0;
+}
+
+// Every delete in the test program passes the fake's check of running
+// operations first.
+void operator delete(void* memory) noexcept {
+    if (memory != nullptr) CheckFreed(memory, _msize(memory));
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t size) noexcept {
+    CheckFreed(memory, size);
+    std::free(memory);
 }
 
 // The backend reaches kernel32 and setupapi through their import pointers;
@@ -281,6 +479,7 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
 
 BOOLEAN NTAPI HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG size) {
     std::lock_guard lock(fakeMutex);
+    CheckUnused(nullptr, buffer, size);
     if (Find(handle) == nullptr || fake.setOutputReportFails) return FALSE;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), true});
