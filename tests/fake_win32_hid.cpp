@@ -75,32 +75,6 @@ Function System(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
 
-// How the system keeps an operation's result in its OVERLAPPED.
-struct StatusOfError {
-    DWORD error;
-    ULONG_PTR status;
-};
-constexpr StatusOfError kStatuses[] = {
-    {ERROR_SUCCESS, 0},
-    {ERROR_IO_PENDING, 0x103},                  // STATUS_PENDING
-    {ERROR_OPERATION_ABORTED, 0xC0000120},      // STATUS_CANCELLED
-    {ERROR_GEN_FAILURE, 0xC0000001},            // STATUS_UNSUCCESSFUL
-    {ERROR_DEVICE_NOT_CONNECTED, 0xC000009D},   // STATUS_DEVICE_NOT_CONNECTED
-    {ERROR_INVALID_USER_BUFFER, 0xC00000E8},    // STATUS_INVALID_USER_BUFFER
-};
-ULONG_PTR StatusOf(DWORD error) {
-    for (const StatusOfError& s : kStatuses) {
-        if (s.error == error) return s.status;
-    }
-    return 0xC0000001;
-}
-DWORD ErrorOf(ULONG_PTR status) {
-    for (const StatusOfError& s : kStatuses) {
-        if (s.status == status) return s.error;
-    }
-    return ERROR_GEN_FAILURE;
-}
-
 bool Overlaps(const void* a, std::size_t aSize, const void* b, std::size_t bSize) {
     const auto* x = static_cast<const char*>(a);
     const auto* y = static_cast<const char*>(b);
@@ -127,9 +101,11 @@ void CheckUnused(const OVERLAPPED* overlapped, const void* buffer, DWORD size) {
     }
 }
 
+// The system keeps an operation's status in its OVERLAPPED; the fake keeps
+// there the error code that its GetOverlappedResult gives.
 Operation& Start(FakeHandle& h, OVERLAPPED* overlapped, const void* buffer, DWORD size,
                  bool read) {
-    overlapped->Internal = StatusOf(ERROR_IO_PENDING);
+    overlapped->Internal = ERROR_IO_PENDING;
     overlapped->InternalHigh = 0;
     ResetEvent(overlapped->hEvent);
     for (Operation& op : state.value.operations) {
@@ -147,7 +123,7 @@ Operation& Start(FakeHandle& h, OVERLAPPED* overlapped, const void* buffer, DWOR
 void Complete(Operation& op, DWORD error, DWORD moved, bool late = false) {
     if (!op.memoryGone) {
         op.overlapped->InternalHigh = moved;
-        op.overlapped->Internal = StatusOf(error);
+        op.overlapped->Internal = error;
         SetEvent(op.event);
     }
     if (late) {
@@ -332,7 +308,7 @@ BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDW
         return FALSE;
     }
     *moved = static_cast<DWORD>(overlapped->InternalHigh);
-    const DWORD error = ErrorOf(overlapped->Internal);
+    const auto error = static_cast<DWORD>(overlapped->Internal);
     if (error == ERROR_SUCCESS) return TRUE;
     SetLastError(error);
     return FALSE;

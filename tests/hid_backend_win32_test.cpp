@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "remote/hid_backend.h"
@@ -35,7 +36,7 @@ const char kKeyboardPath[] = R"(\\?\hid#wine_keyboard#1&0000)";
 
 const Bytes kReport = {0x33, 0x00, 0x80, 0x81, 0x82, 0x9A, 0x12, 0x34, 0x5A};
 const Bytes kMode = {0x12, 0x00, 0x31};
-// 16 04 B0 00 30 01 (the camera's 0x30 = 08), zeros to 22 bytes
+// 16 04 B0 00 30 01 08: the camera's register 0x30 = 08, zeros to 22 bytes
 const Bytes kRegisterWrite = [] {
     Bytes b = {0x16, 0x04, 0xB0, 0x00, 0x30, 0x01, 0x08};
     b.resize(22);
