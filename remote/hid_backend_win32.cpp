@@ -13,26 +13,143 @@ extern "C" {
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "platform/immortal.h"
 #include "remote/hid_backend.h"
 
+namespace {
+
+// The memory of one overlapped operation: the system writes into it until the
+// operation has ended, whatever happened to the device meanwhile.
+struct Transfer {
+    OVERLAPPED overlapped{};
+    HANDLE event = nullptr;      // manual reset; set by the system when it ends
+    std::vector<uint8_t> bytes;  // the report read or written
+    bool pending = false;        // started, and its end not yet seen
+
+    ~Transfer() {
+        if (event != nullptr) CloseHandle(event);
+    }
+};
+
+// The forms of write, in the order they are tried.
+enum class WriteForm { Undecided, Exact, Padded, Control };
+constexpr const char* kWriteFormNames[] = {"", "exact", "padded", "control"};
+
+}  // namespace
+
 // One opened remote. Reads come from one thread at a time, writes from
-// another; each has its own overlapped operation and event.
+// another; each has its own transfer.
 struct BackendDevice {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::vector<uint8_t> input;   // InputReportByteLength bytes, identifier first
-    std::vector<uint8_t> output;  // OutputReportByteLength bytes: reports padded to it
-    HANDLE readEvent = nullptr;
-    HANDLE writeEvent = nullptr;
-    std::atomic<const char*> writeForm{""};  // the form of write the stack took
+    std::size_t outputLength = 0;  // OutputReportByteLength
+    Transfer* reading = nullptr;
+    Transfer* writing = nullptr;
+    // The first form the stack accepted, kept for later writes. Written by
+    // the writing thread, read by anyone asking which form it is.
+    std::atomic<WriteForm> form{WriteForm::Undecided};
+    // An operation outlived its cancel: the device no longer answers, and
+    // that transfer stays with the system. Set by either thread.
+    std::atomic<bool> lost{false};
 };
 
 namespace {
 
-// How long a write may take before it is given up (a remote that went out of
-// range must not hold the window's thread).
+// How long a write may take before it is cancelled (a remote that went out of
+// range must not hold the window's thread), and how much longer the caller
+// then waits for the cancel to end.
 constexpr DWORD kWriteTimeoutMs = 1000;
+constexpr DWORD kCancelWaitMs = 250;
+
+// Transfers the system still held when their device was closed. Each is
+// released once its event says it has ended; one that never ends stays here
+// for good (at most the two of each device opened).
+struct ParkedTransfers {
+    std::mutex mutex;
+    std::vector<Transfer*> transfers;
+};
+Immortal<ParkedTransfers> parked;
+
+void ReleaseEndedTransfers() {
+    std::lock_guard lock(parked.value.mutex);
+    std::vector<Transfer*>& transfers = parked.value.transfers;
+    const auto ended = std::partition(transfers.begin(), transfers.end(), [](Transfer* t) {
+        return WaitForSingleObject(t->event, 0) != WAIT_OBJECT_0;
+    });
+    for (auto it = ended; it != transfers.end(); ++it) delete *it;
+    transfers.erase(ended, transfers.end());
+}
+
+// Frees a transfer the system is done with, or parks one it may still write.
+void DropTransfer(Transfer* transfer) {
+    if (transfer == nullptr) return;
+    if (!transfer->pending) {
+        delete transfer;
+        return;
+    }
+    std::lock_guard lock(parked.value.mutex);
+    parked.value.transfers.push_back(transfer);
+}
+
+Transfer* NewTransfer(std::size_t size) {
+    auto* transfer = new Transfer;
+    transfer->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    transfer->bytes.resize(size);
+    return transfer;
+}
+
+// Readies a transfer that is not pending for its next operation.
+OVERLAPPED* Begin(Transfer& transfer) {
+    transfer.overlapped = OVERLAPPED{};
+    transfer.overlapped.hEvent = transfer.event;
+    ResetEvent(transfer.event);
+    return &transfer.overlapped;
+}
+
+// What became of one overlapped operation.
+struct Ending {
+    DWORD error = ERROR_SUCCESS;  // ERROR_SUCCESS: it moved `moved` bytes
+    DWORD moved = 0;
+    bool timedOut = false;        // its time ran out and the backend cancelled it
+};
+
+// Waits for the operation started on transfer to end, up to timeoutMs; then
+// cancels it and waits at most kCancelWaitMs more. An operation still running
+// after that keeps its transfer pending and ends with ERROR_IO_PENDING.
+Ending Await(HANDLE handle, Transfer& transfer, DWORD timeoutMs) {
+    Ending ending;
+    const DWORD waited = WaitForSingleObject(transfer.event, timeoutMs);
+    if (waited != WAIT_OBJECT_0) {
+        ending.timedOut = waited == WAIT_TIMEOUT;
+        CancelIoEx(handle, &transfer.overlapped);
+        if (WaitForSingleObject(transfer.event, kCancelWaitMs) != WAIT_OBJECT_0) {
+            ending.error = ERROR_IO_PENDING;
+            return ending;
+        }
+    }
+    transfer.pending = false;
+    if (!GetOverlappedResult(handle, &transfer.overlapped, &ending.moved, FALSE)) {
+        ending.error = GetLastError();
+    }
+    return ending;
+}
+
+// Starts a read or write of size bytes of transfer and waits for it as Await
+// does. A device whose operation outlives the cancel is lost.
+template <class Start>
+Ending Run(BackendDevice* device, Transfer& transfer, DWORD size, DWORD timeoutMs, Start start) {
+    OVERLAPPED* overlapped = Begin(transfer);
+    if (!start(device->handle, transfer.bytes.data(), size, nullptr, overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        return Ending{GetLastError(), 0, false};
+    }
+    transfer.pending = true;
+    const Ending ending = Await(device->handle, transfer, timeoutMs);
+    if (ending.error == ERROR_IO_PENDING) device->lost = true;
+    return ending;
+}
 
 // The system's description of an error code, as one line.
 void DescribeError(DWORD error, char* text, std::size_t size) {
@@ -67,11 +184,17 @@ bool HasIdentifiers(const char* path, int vendor, int product) {
     return match;
 }
 
+// Closing the handle ends what is still running on it; a transfer the system
+// has not given back yet is parked rather than freed.
 void CloseDevice(BackendDevice* device) {
-    if (device->handle != INVALID_HANDLE_VALUE) CloseHandle(device->handle);
-    if (device->readEvent != nullptr) CloseHandle(device->readEvent);
-    if (device->writeEvent != nullptr) CloseHandle(device->writeEvent);
+    if (device->handle != INVALID_HANDLE_VALUE) {
+        CancelIoEx(device->handle, nullptr);
+        CloseHandle(device->handle);
+    }
+    DropTransfer(device->reading);
+    DropTransfer(device->writing);
     delete device;
+    ReleaseEndedTransfers();
 }
 
 // Opens path for reading and writing, overlapped, and takes the report
@@ -91,16 +214,19 @@ BackendDevice* OpenDevice(const char* path, DWORD* error) {
     const bool described = HidD_GetPreparsedData(device->handle, &preparsed) &&
                            HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
     if (preparsed != nullptr) HidD_FreePreparsedData(preparsed);
-    device->readEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    device->writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!described || caps.InputReportByteLength == 0 || device->readEvent == nullptr ||
-        device->writeEvent == nullptr) {
-        *error = described ? GetLastError() : ERROR_INVALID_DATA;
+    if (!described || caps.InputReportByteLength == 0) {
+        *error = ERROR_INVALID_DATA;
         CloseDevice(device);
         return nullptr;
     }
-    device->input.resize(caps.InputReportByteLength);
-    device->output.resize(caps.OutputReportByteLength);
+    device->outputLength = caps.OutputReportByteLength;
+    device->reading = NewTransfer(caps.InputReportByteLength);
+    device->writing = NewTransfer(caps.OutputReportByteLength);
+    if (device->reading->event == nullptr || device->writing->event == nullptr) {
+        *error = GetLastError();
+        CloseDevice(device);
+        return nullptr;
+    }
     return device;
 }
 
@@ -133,87 +259,103 @@ std::vector<std::vector<char>> ListHidInterfaces() {
     return paths;
 }
 
-// Waits for the overlapped operation on device's handle to end, up to
-// timeoutMs, cancelling it if it has not ended by then. Returns the bytes it
-// moved, 0 when it was cancelled before it moved any, -1 when it failed.
-// An operation that completes while it is being cancelled counts as
-// completed: its report is not lost.
-int FinishOverlapped(HANDLE handle, OVERLAPPED* overlapped, DWORD timeoutMs) {
-    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
-        CancelIoEx(handle, overlapped);
-    }
-    DWORD moved = 0;
-    if (GetOverlappedResult(handle, overlapped, &moved, TRUE)) return static_cast<int>(moved);
-    return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
+// One WriteFile of the report in the first `size` bytes of the device's
+// write transfer: the bytes written, kRefused when the stack refuses a buffer
+// of that size, or -1 (failed, timed out, or the device is lost).
+constexpr int kRefused = -2;
+
+int WriteOnce(BackendDevice* device, std::size_t size) {
+    const Ending ending =
+        Run(device, *device->writing, static_cast<DWORD>(size), kWriteTimeoutMs, WriteFile);
+    if (ending.error == ERROR_INVALID_USER_BUFFER) return kRefused;
+    if (ending.error != ERROR_SUCCESS) return -1;
+    return static_cast<int>(ending.moved);
 }
 
 }  // namespace
 
 BackendDevice* BackendOpen(int vendor, int product, int index, BackendOpenFailure* failure) {
+    BackendOpenFailure unused;
+    if (failure == nullptr) failure = &unused;
     failure->node[0] = '\0';
     failure->reason[0] = '\0';
+    ReleaseEndedTransfers();
     int opened = 0;
     for (const std::vector<char>& path : ListHidInterfaces()) {
         if (!HasIdentifiers(path.data(), vendor, product)) continue;
         DWORD error = 0;
-        if (BackendDevice* device = OpenDevice(path.data(), &error)) {
-            if (opened++ < index) {
-                CloseDevice(device);
-                continue;
+        BackendDevice* device = OpenDevice(path.data(), &error);
+        if (device == nullptr) {
+            if (failure->node[0] == '\0') {
+                std::snprintf(failure->node, sizeof failure->node, "%s", path.data());
+                DescribeError(error, failure->reason, sizeof failure->reason);
             }
+            continue;
+        }
+        if (opened++ == index) {
             failure->node[0] = '\0';
+            failure->reason[0] = '\0';
             return device;
         }
-        if (failure->node[0] == '\0') {
-            std::snprintf(failure->node, sizeof failure->node, "%s", path.data());
-            DescribeError(error, failure->reason, sizeof failure->reason);
-        }
+        CloseDevice(device);
     }
     return nullptr;
 }
 
+const char* BackendWriteForm(BackendDevice* device) {
+    return kWriteFormNames[static_cast<int>(device->form.load())];
+}
+
+// A read the backend cancels because its wait ran out is 0, and so is
+// nothing else: any failure of the read means the device is gone.
 int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = device->readEvent;
-    ResetEvent(device->readEvent);
-    const DWORD length = static_cast<DWORD>(device->input.size());
-    if (!ReadFile(device->handle, device->input.data(), length, nullptr, &overlapped) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        return -1;  // the device is gone
-    }
-    const int moved = FinishOverlapped(device->handle, &overlapped, static_cast<DWORD>(timeoutMs));
-    if (moved <= 0) return moved;
-    const std::size_t copied = std::min(static_cast<std::size_t>(moved), capacity);
-    std::memcpy(buffer, device->input.data(), copied);
+    if (device->lost) return -1;
+    Transfer& transfer = *device->reading;
+    const Ending ending = Run(device, transfer, static_cast<DWORD>(transfer.bytes.size()),
+                              static_cast<DWORD>(timeoutMs), ReadFile);
+    if (ending.error == ERROR_OPERATION_ABORTED && ending.timedOut) return 0;
+    if (ending.error != ERROR_SUCCESS || ending.moved == 0) return -1;
+    const std::size_t copied = std::min<std::size_t>(ending.moved, capacity);
+    std::memcpy(buffer, transfer.bytes.data(), copied);
     return static_cast<int>(copied);
 }
 
-// The remote takes output reports of the length it declares, zero-padded.
-// Some Bluetooth stacks refuse writes on the interrupt channel for the
-// original remote: those take the report on the control channel instead.
+// Stacks differ in the writes they take. Windows 8 and later, and adapters,
+// send a buffer whole, so only the report's own length reaches the remote
+// intact; older stacks refuse a buffer shorter than the output report length
+// and take it padded with zeros; a few refuse both and take the report only
+// on the control channel. Only a refusal moves on to the next form: a write
+// that fails or times out is a failed write (the control channel switches a
+// Wii Remote Plus off, and blocks for seconds when the remote is gone).
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length) {
-    std::vector<uint8_t>& report = device->output;
-    if (report.size() < length) report.resize(length);
-    std::fill(report.begin(), report.end(), uint8_t{0});
-    std::memcpy(report.data(), buffer, length);
-    const DWORD size = static_cast<DWORD>(report.size());
+    if (device->lost) return -1;
+    const std::size_t padded = std::max(length, device->outputLength);
+    std::vector<uint8_t>& bytes = device->writing->bytes;
+    if (bytes.size() < padded) bytes.resize(padded);
+    std::fill(bytes.begin(), bytes.end(), uint8_t{0});
+    std::memcpy(bytes.data(), buffer, length);
 
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = device->writeEvent;
-    ResetEvent(device->writeEvent);
-    int written = -1;
-    if (WriteFile(device->handle, report.data(), size, nullptr, &overlapped) ||
-        GetLastError() == ERROR_IO_PENDING) {
-        written = FinishOverlapped(device->handle, &overlapped, kWriteTimeoutMs);
-        if (written == 0) return -1;  // timed out: the remote does not take reports
+    // A report as long as the output report is both forms at once: its
+    // acceptance settles nothing.
+    const WriteForm form = device->form;
+    const auto keep = [&](WriteForm accepted, int written) {
+        if (written < 0) return -1;
+        if (form == WriteForm::Undecided && length < padded) device->form = accepted;
+        return static_cast<int>(length);
+    };
+    if (form == WriteForm::Undecided || form == WriteForm::Exact) {
+        const int written = WriteOnce(device, length);
+        if (written != kRefused || form == WriteForm::Exact) return keep(WriteForm::Exact, written);
     }
-    if (written < 0 && !HidD_SetOutputReport(device->handle, report.data(), size)) return -1;
-    device->writeForm.store(written < 0 ? "control" : "padded", std::memory_order_relaxed);
+    if ((form == WriteForm::Undecided && length < padded) || form == WriteForm::Padded) {
+        const int written = WriteOnce(device, padded);
+        if (written != kRefused || form == WriteForm::Padded) {
+            return keep(WriteForm::Padded, written);
+        }
+    }
+    if (!HidD_SetOutputReport(device->handle, bytes.data(), static_cast<ULONG>(padded))) return -1;
+    device->form = WriteForm::Control;
     return static_cast<int>(length);
-}
-
-const char* BackendWriteForm(BackendDevice* device) {
-    return device->writeForm.load(std::memory_order_relaxed);
 }
 
 void BackendClose(BackendDevice* device) { CloseDevice(device); }

@@ -1,4 +1,4 @@
-#include "tests/fake_win32_hid.h"
+#include "tests/fake_win32_hid_state.h"
 
 #include <setupapi.h>
 
@@ -6,64 +6,35 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include <algorithm>
 #include <cstring>
-#include <mutex>
 
-namespace {
+#include "platform/immortal.h"
 
-FakeWinHid fake;
-std::recursive_mutex fakeMutex;
+namespace fakewinhid {
 
-// One handle the fake gave out; its address is the HANDLE.
-struct FakeHandle {
-    bool inUse = false;
-    std::size_t device = 0;
-    bool readWrite = false;
-    OVERLAPPED* read = nullptr;  // the read in progress, if any
-    uint8_t* readBuffer = nullptr;
-    DWORD readSize = 0;
-};
-FakeHandle handles[16];
-
-// The address of a GUID's worth of storage stands for the device list, and
-// the address of a device's entry in the fake for its preparsed data.
-char deviceList;
+State& TheState() {
+    static Immortal<State> state;
+    return state.value;
+}
 
 FakeHandle* Find(HANDLE handle) {
-    for (FakeHandle& h : handles) {
+    for (FakeHandle& h : TheState().handles) {
         if (h.inUse && static_cast<void*>(&h) == handle) return &h;
     }
     return nullptr;
 }
 
-template <class Function>
-Function System(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
-}
+}  // namespace fakewinhid
 
-// Ends an overlapped operation the way the system does: result, bytes moved,
-// event set.
-void Complete(OVERLAPPED* overlapped, LONG_PTR status, DWORD moved) {
-    overlapped->Internal = static_cast<ULONG_PTR>(status);
-    overlapped->InternalHigh = moved;
-    SetEvent(overlapped->hEvent);
-}
+using namespace fakewinhid;
 
-constexpr LONG_PTR kSuccess = 0;
-constexpr LONG_PTR kCancelled = static_cast<LONG_PTR>(0xC0000120L);  // STATUS_CANCELLED
+namespace {
 
-// Completes the handle's waiting read with the next report, if it is due.
-void Deliver(FakeHandle& h, Arrival due) {
-    if (h.read == nullptr || fake.reads.empty() || fake.reads.front().arrival != due) return;
-    const std::vector<uint8_t> bytes = fake.reads.front().bytes;
-    fake.reads.pop_front();
-    const DWORD moved = std::min<DWORD>(static_cast<DWORD>(bytes.size()), h.readSize);
-    std::memcpy(h.readBuffer, bytes.data(), moved);
-    Complete(h.read, kSuccess, moved);
-    h.read = nullptr;
-}
+FakeWinHid& fake = TheState().fake;
+std::recursive_mutex& fakeMutex = TheState().mutex;
+
+// The address of this stands for the device list.
+char deviceList;
 
 HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE model) {
@@ -80,7 +51,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
         } else {
             ++fake.attributeHandlesOpen;
         }
-        for (FakeHandle& h : handles) {
+        for (FakeHandle& h : TheState().handles) {
             if (h.inUse) continue;
             h = FakeHandle{true, i, readWrite};
             return &h;
@@ -92,92 +63,21 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
                                                          disposition, flags, model);
 }
 
+// Closing a device handle cancels what still runs on it, as the system does.
 BOOL WINAPI FakeCloseHandle(HANDLE handle) {
     std::lock_guard lock(fakeMutex);
     FakeHandle* h = Find(handle);
-    if (h == nullptr) return System<decltype(&CloseHandle)>("CloseHandle")(handle);
+    if (h == nullptr) {
+        CheckEventClosed(handle);
+        return System<decltype(&CloseHandle)>("CloseHandle")(handle);
+    }
     if (h->readWrite) {
         ++fake.deviceCloses;
-        if (h->read != nullptr) fake.closedWhileReading = true;
+        CancelOnClose(h);
     } else {
         --fake.attributeHandlesOpen;
     }
     *h = FakeHandle{};
-    return TRUE;
-}
-
-BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD moved,
-                         LPOVERLAPPED overlapped) {
-    std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) {
-        return System<decltype(&ReadFile)>("ReadFile")(handle, buffer, size, moved, overlapped);
-    }
-    if (fake.lost) {
-        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-        return FALSE;
-    }
-    h->read = overlapped;
-    h->readBuffer = static_cast<uint8_t*>(buffer);
-    h->readSize = size;
-    Deliver(*h, Arrival::Waiting);
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-}
-
-BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD moved,
-                          LPOVERLAPPED overlapped) {
-    std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) {
-        return System<decltype(&WriteFile)>("WriteFile")(handle, buffer, size, moved, overlapped);
-    }
-    if (fake.writeFileFails) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), false});
-    Complete(overlapped, kSuccess, size);
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-}
-
-BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
-    std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) return System<decltype(&CancelIoEx)>("CancelIoEx")(handle, overlapped);
-    ++fake.cancels;
-    if (h->read == nullptr || (overlapped != nullptr && overlapped != h->read)) {
-        SetLastError(ERROR_NOT_FOUND);
-        return FALSE;
-    }
-    Deliver(*h, Arrival::AtCancel);
-    if (h->read != nullptr) {
-        Complete(h->read, kCancelled, 0);
-        h->read = nullptr;
-    }
-    return TRUE;
-}
-
-BOOL WINAPI FakeGetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD moved,
-                                    BOOL wait) {
-    std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) {
-        return System<decltype(&GetOverlappedResult)>("GetOverlappedResult")(handle, overlapped,
-                                                                            moved, wait);
-    }
-    if (h->read == overlapped) {
-        // Still waiting: the backend asks only after its event or a cancel.
-        SetLastError(ERROR_IO_INCOMPLETE);
-        return FALSE;
-    }
-    *moved = static_cast<DWORD>(overlapped->InternalHigh);
-    if (overlapped->Internal == static_cast<ULONG_PTR>(kCancelled)) {
-        SetLastError(ERROR_OPERATION_ABORTED);
-        return FALSE;
-    }
     return TRUE;
 }
 
@@ -225,9 +125,11 @@ BOOL WINAPI FakeSetupDiDestroyDeviceInfoList(HDEVINFO) {
 FakeWinHid& TheFakeWinHid() { return fake; }
 
 void ResetFakeWinHid() {
+    EndLateCancels();
     std::lock_guard lock(fakeMutex);
     fake = FakeWinHid{};
-    for (FakeHandle& h : handles) h = FakeHandle{};
+    for (FakeHandle& h : TheState().handles) h = FakeHandle{};
+    ForgetOperations();
 }
 
 // The backend reaches kernel32 and setupapi through their import pointers;
@@ -235,11 +137,6 @@ void ResetFakeWinHid() {
 extern "C" {
 decltype(&CreateFileA) fakeImportCreateFileA __asm__("__imp_CreateFileA") = FakeCreateFileA;
 decltype(&CloseHandle) fakeImportCloseHandle __asm__("__imp_CloseHandle") = FakeCloseHandle;
-decltype(&ReadFile) fakeImportReadFile __asm__("__imp_ReadFile") = FakeReadFile;
-decltype(&WriteFile) fakeImportWriteFile __asm__("__imp_WriteFile") = FakeWriteFile;
-decltype(&CancelIoEx) fakeImportCancelIoEx __asm__("__imp_CancelIoEx") = FakeCancelIoEx;
-decltype(&GetOverlappedResult) fakeImportGetOverlappedResult __asm__(
-    "__imp_GetOverlappedResult") = FakeGetOverlappedResult;
 decltype(&SetupDiGetClassDevsA) fakeImportSetupDiGetClassDevsA __asm__(
     "__imp_SetupDiGetClassDevsA") = FakeSetupDiGetClassDevsA;
 decltype(&SetupDiEnumDeviceInterfaces) fakeImportSetupDiEnumDeviceInterfaces __asm__(
@@ -279,11 +176,4 @@ NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
     return HIDP_STATUS_SUCCESS;
 }
 
-BOOLEAN NTAPI HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG size) {
-    std::lock_guard lock(fakeMutex);
-    if (Find(handle) == nullptr || fake.setOutputReportFails) return FALSE;
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), true});
-    return TRUE;
-}
 }

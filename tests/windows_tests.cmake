@@ -8,6 +8,7 @@ target_sources(program_tests PRIVATE platform_win32_test.cpp)
 add_executable(hid_backend_win32_tests
   hid_backend_win32_test.cpp
   fake_win32_hid.cpp
+  fake_win32_hid_io.cpp
   ${PROJECT_SOURCE_DIR}/remote/hid_backend_win32.cpp
   $<TARGET_OBJECTS:tavolen_core>
 )
