@@ -146,6 +146,12 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     return true;
 }
 
+FileIdentity ReadRecordingIdentity() {
+    Recorder& r = recorder.value;
+    std::lock_guard fileLock(r.fileMutex);
+    return ReadFileIdentity(r.file);
+}
+
 void RecordOpened(int vendor, int product) {
     Recorder& r = recorder.value;
     if (!r.active.load(std::memory_order_relaxed)) return;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/files.h"
+
 namespace {
 
 constexpr uint64_t kMaxScriptBytes = 16 * 1024 * 1024;
@@ -261,7 +263,7 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
     return true;
 }
 
-bool LoadScenarioFile(const char* path, Scenario* out, std::string* error) {
+bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, FileIdentity* identity) {
     std::error_code status;
     const std::filesystem::file_status kind = std::filesystem::status(path, status);
     std::string why;
@@ -283,6 +285,7 @@ bool LoadScenarioFile(const char* path, Scenario* out, std::string* error) {
             else text.append(chunk, got);
         }
         if (why.empty() && std::ferror(file) != 0) why = "read error";
+        if (identity != nullptr) *identity = ReadFileIdentity(file);
         std::fclose(file);
     }
     if (!why.empty()) {
