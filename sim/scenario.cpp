@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/files.h"
+#include "remote/printable_text.h"
 
 namespace {
 
@@ -196,12 +197,8 @@ std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* o
 
 std::string QuoteForMessage(std::string_view text) {
     constexpr std::size_t kMaxQuoted = 60;
-    std::string quoted = "'";
-    for (std::size_t i = 0; i < text.size() && i < kMaxQuoted; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        // Control bytes from a file must not reach the user's terminal.
-        quoted += c >= 0x20 && c != 0x7F ? static_cast<char>(c) : '?';
-    }
+    // Control bytes from a file must not reach the user's terminal.
+    std::string quoted = "'" + MaskControlCharacters(text.substr(0, kMaxQuoted));
     if (text.size() > kMaxQuoted) quoted += "...";
     return quoted + "'";
 }

@@ -13,6 +13,7 @@
 #include "control/startup.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "remote/printable_text.h"
 #include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
 
@@ -41,7 +42,7 @@ std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
     FinishRecording();  // no remote was opened yet, so the recording goes
     if (openLog != nullptr) std::fclose(openLog);
     if (logCreated) std::remove(logPath);
-    std::fprintf(stderr, "tavolen-sim: %s\n", what.c_str());
+    std::fprintf(stderr, "tavolen-sim: %s\n", MaskControlCharacters(what).c_str());
     EndProcess(kUsageError);
 }
 

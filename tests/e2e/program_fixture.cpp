@@ -213,8 +213,9 @@ std::vector<LogLine> ProgramTest::FinalLog(const Run& run) const {
 
 void ProgramTest::CheckRecordingRoundTrip(
     const std::string& script, double homeMs,
-    const std::function<::testing::AssertionResult(XClient::Window)>& checkView) {
-    const std::string recording = dir_.File("session.txt");
+    const std::function<::testing::AssertionResult(XClient::Window)>& checkView,
+    const std::string& recordingName) {
+    const std::string recording = dir_.File(recordingName);
     std::vector<std::string> args = Script(script);
     args.insert(args.end(), {"--record", recording});
     Run& original = Launch(args, "original");

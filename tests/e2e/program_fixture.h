@@ -87,12 +87,14 @@ protected:
         XClient::Window window, const std::function<std::vector<std::string>()>& expected,
         const std::function<void()>& nudge);
 
-    // Runs `script` recording it (--record), then replays the recording:
+    // Runs `script` recording it (--record, into recordingName in the test's
+    // directory), then replays the recording:
     // both end with 0 and send the same reports, the replay's 12 00 30 comes
     // within 20 ms of homeMs, and checkView holds for the replay's window
     // while it runs.
     void CheckRecordingRoundTrip(const std::string& script, double homeMs,
-                                 const std::function<::testing::AssertionResult(XClient::Window)>& checkView);
+                                 const std::function<::testing::AssertionResult(XClient::Window)>& checkView,
+                                 const std::string& recordingName = "session.txt");
 
     const std::string& RuntimeDir() const { return runtimeDir_; }
     const TempDir& Dir() const { return dir_; }
