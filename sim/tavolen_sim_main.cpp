@@ -13,6 +13,7 @@
 #include "control/startup.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/standard_streams.h"
 #include "remote/printable_text.h"
 #include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
@@ -73,6 +74,7 @@ void OpenLogAndRecording() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepStandardStreamsOpen();
     const char* script = nullptr;
     const char* scenarioName = nullptr;
     const char* record = nullptr;

@@ -82,6 +82,32 @@ TEST_F(ProgramTest, APipeClosedUnderTheProgramDoesNotEndIt) {
     EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
 }
 
+// Started with standard input, output and error closed, the program opens
+// them on the null device first: the display's connection does not become
+// descriptor 2, where a line for the user would land inside it. Escape and a
+// signal end it as usual.
+class ClosedStreamsTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ClosedStreamsTest, OpensThemOnTheNullDeviceAndEndsAsUsual) {
+    const bool bySignal = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    CloseStandardStreams();
+    Run& run = Launch(Script(kOnePoint));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    for (int fd = 0; fd <= 2; ++fd) {
+        const std::string link = "/proc/" + std::to_string(run.process->pid()) + "/fd/" + std::to_string(fd);
+        EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/null") << link;
+    }
+    if (bySignal) kill(run.process->pid(), SIGTERM);
+    else X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, ClosedStreamsTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Signal" : "Escape"; });
+
 // The X server ends (log-out) or the window's client is killed (xkill).
 class LostDisplayTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
 

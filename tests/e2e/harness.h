@@ -64,6 +64,8 @@ public:
         std::string stderrPath = "/dev/null";
         // Descriptor of this process that the child gets as descriptor 3.
         int passFd = -1;
+        // The child starts with descriptors 0, 1 and 2 closed.
+        bool closeStandardStreams = false;
     };
 
     explicit Process(const Options& options);

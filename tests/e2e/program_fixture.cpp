@@ -176,6 +176,7 @@ ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& arg
     options.env = BaseEnvironment();
     options.env["XDG_RUNTIME_DIR"] = runtimeDir_;
     if (xvfb_ != nullptr) options.env["DISPLAY"] = xvfb_->display();
+    options.closeStandardStreams = closeStandardStreams_;
     options.stdoutPath = dir_.File(name + ".out");
     options.stderrPath = dir_.File(name + ".err");
     Run& run = runs_.emplace_back();

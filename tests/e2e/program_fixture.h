@@ -63,6 +63,8 @@ protected:
     // As Launch, without adding a log option; `program` instead of tavolen-sim.
     Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name,
                        const std::string& program = TAVOLEN_SIM);
+    // Runs launched from now on start with standard input, output and error closed.
+    void CloseStandardStreams() { closeStandardStreams_ = true; }
     std::string Stdout(const Run& run) const { return ReadFile(dir_.File(run.name + ".out")); }
 
     std::string Stderr(const Run& run) const { return ReadFile(run.stderrPath); }
@@ -105,6 +107,7 @@ private:
     std::unique_ptr<Xvfb> xvfb_;
     std::unique_ptr<XClient> client_;
     std::deque<Run> runs_;
+    bool closeStandardStreams_ = false;
 
     static std::string MakeRuntimeDir(const TempDir& dir);
 };
