@@ -108,6 +108,22 @@ TEST_P(ClosedStreamsTest, OpensThemOnTheNullDeviceAndEndsAsUsual) {
 INSTANTIATE_TEST_SUITE_P(Endings, ClosedStreamsTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Signal" : "Escape"; });
 
+// A display that no longer answers (its server stopped) cannot close the
+// view: two seconds after the signal the remote is put back all the same.
+TEST_F(ProgramTest, ASignalEndsTheProgramWhileTheDisplayDoesNotAnswer) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = Launch(Script(kOnePoint));
+    ASSERT_NE(WaitForView(), 0u);
+    std::this_thread::sleep_for(milliseconds(800));
+    SignalDisplay(SIGSTOP);
+    std::this_thread::sleep_for(milliseconds(500));
+    kill(run.process->pid(), SIGTERM);
+    const bool ended = EndsWith(run, 0);
+    SignalDisplay(SIGCONT);
+    ASSERT_TRUE(ended) << Stderr(run);
+    EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+}
+
 // The X server ends (log-out) or the window's client is killed (xkill).
 class LostDisplayTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
 

@@ -97,6 +97,7 @@ public:
 
     // ":N", or empty when the server could not start.
     const std::string& display() const { return display_; }
+    pid_t pid() const { return server_ ? server_->pid() : -1; }
 
 private:
     std::optional<Process> server_;

@@ -1,5 +1,6 @@
 #include "program_fixture.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <sstream>
@@ -142,6 +143,10 @@ void ProgramTest::StartDisplay() {
         << "Xvfb did not start: " << ReadFile(dir_.File("xvfb.err"));
     client_ = std::make_unique<XClient>(xvfb_->display());
     ASSERT_TRUE(client_->connected()) << "cannot connect to " << xvfb_->display();
+}
+
+void ProgramTest::SignalDisplay(int signal) {
+    if (xvfb_ != nullptr && xvfb_->pid() > 0) kill(xvfb_->pid(), signal);
 }
 
 void ProgramTest::StopDisplay() {

@@ -65,6 +65,8 @@ protected:
                        const std::string& program = TAVOLEN_SIM);
     // Runs launched from now on start with standard input, output and error closed.
     void CloseStandardStreams() { closeStandardStreams_ = true; }
+    // Sends signal to the test's Xvfb (SIGSTOP: a display that stops answering).
+    void SignalDisplay(int signal);
     std::string Stdout(const Run& run) const { return ReadFile(dir_.File(run.name + ".out")); }
 
     std::string Stderr(const Run& run) const { return ReadFile(run.stderrPath); }
