@@ -4,7 +4,7 @@
 #
 #   scripts/soak.sh [N]        TAVOLEN_SIM overrides build/tavolen-sim
 #
-# Each run has its own XDG_RUNTIME_DIR, script and log. Its points move (an ir
+# Each run has its own lock place (tests/private_lock_place.sh), script and log. Its points move (an ir
 # event for each of the four every 100 ms) and it ends at a random moment 0.7-3 s
 # after its start, by one of: HOME pressed on the remote (a buttons event in
 # its script), Escape sent to the window, or the window's close box (a
@@ -121,7 +121,7 @@ for ((i = 1; i <= runs; i++)); do
   fi
 
   start=$(now_ms)
-  XDG_RUNTIME_DIR=$dir/xdg "$sim" --script "$dir/script" --log "$dir/log" >"$dir/out" 2>&1 &
+  tests/private_lock_place.sh "$dir/xdg" "$sim" --script "$dir/script" --log "$dir/log" >"$dir/out" 2>&1 &
   run_pid=$!
   why=
   case $way in

@@ -3,8 +3,10 @@
 // instance given the first's log, and the programs' own options.
 #include <X11/keysym.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "program_fixture.h"
@@ -122,6 +124,26 @@ TEST_F(ProgramTest, ASignalEndsTheProgramWhileTheDisplayDoesNotAnswer) {
     SignalDisplay(SIGCONT);
     ASSERT_TRUE(ended) << Stderr(run);
     EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+}
+
+// Whatever the environment of a start, it meets the lock of the one running.
+TEST_F(ProgramTest, EveryStartOfOneUserMeetsTheSameLock) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& first = Launch(Script(kOnePoint), "first");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    const std::string elsewhere = Dir().File("elsewhere");
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    const std::map<std::string, std::string> environments[] = {
+        {{"XDG_RUNTIME_DIR", ""}}, {{"XDG_RUNTIME_DIR", elsewhere}}, {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", elsewhere}}};
+    for (const auto& env : environments) {
+        Run& other = LaunchExactly({"--scenario", "still"}, "other", TAVOLEN_SIM, env);
+        EXPECT_TRUE(EndsWith(other, 0));
+    }
+    EXPECT_EQ(X().FindWindows("Tavolen").size(), 1u);
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(first, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(first)));
 }
 
 // The X server ends (log-out) or the window's client is killed (xkill).

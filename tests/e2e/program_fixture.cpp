@@ -9,6 +9,11 @@
 #ifndef TAVOLEN_RUNNER
 #define TAVOLEN_RUNNER ""
 #endif
+// The command that gives a Linux program the test's own lock place; the
+// Windows programs' lock is their Wine session's.
+#ifndef PRIVATE_LOCK_PLACE
+#define PRIVATE_LOCK_PLACE ""
+#endif
 
 namespace e2e {
 
@@ -169,8 +174,10 @@ ProgramTest::Run& ProgramTest::Launch(const std::vector<std::string>& args,
 }
 
 ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& args,
-                                             const std::string& name, const std::string& program) {
+                                             const std::string& name, const std::string& program,
+                                             const std::map<std::string, std::string>& env) {
     Process::Options options;
+    if (std::string(PRIVATE_LOCK_PLACE) != "") options.argv = {PRIVATE_LOCK_PLACE, runtimeDir_};
     // The runner's words, '|' between them (Wine's, for the Windows programs).
     std::istringstream runner(TAVOLEN_RUNNER);
     for (std::string word; std::getline(runner, word, '|');) {
@@ -181,6 +188,10 @@ ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& arg
     options.env = BaseEnvironment();
     options.env["XDG_RUNTIME_DIR"] = runtimeDir_;
     if (xvfb_ != nullptr) options.env["DISPLAY"] = xvfb_->display();
+    for (const auto& [variable, value] : env) {
+        if (value.empty()) options.env.erase(variable);
+        else options.env[variable] = value;
+    }
     options.closeStandardStreams = closeStandardStreams_;
     options.stdoutPath = dir_.File(name + ".out");
     options.stderrPath = dir_.File(name + ".err");

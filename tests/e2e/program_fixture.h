@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,9 +61,12 @@ protected:
     // display if it has one (else with no display at all), with the test's
     // runtime directory as XDG_RUNTIME_DIR.
     Run& Launch(const std::vector<std::string>& args, const std::string& name = "tavolen");
-    // As Launch, without adding a log option; `program` instead of tavolen-sim.
+    // As Launch, without adding a log option; `program` instead of tavolen-sim;
+    // `env` changes the environment (an empty value unsets the variable).
+    // Every run of a test meets the test's own single-instance lock.
     Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name,
-                       const std::string& program = TAVOLEN_SIM);
+                       const std::string& program = TAVOLEN_SIM,
+                       const std::map<std::string, std::string>& env = {});
     // Runs launched from now on start with standard input, output and error closed.
     void CloseStandardStreams() { closeStandardStreams_ = true; }
     // Sends signal to the test's Xvfb (SIGSTOP: a display that stops answering).
