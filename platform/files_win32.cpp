@@ -19,7 +19,9 @@ std::FILE* CreateNewFile(const char* path) {
 std::FILE* OpenForWriting(const char* path, bool* created) {
     int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     *created = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = _open(path, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0 && errno == EEXIST) {
+        fd = _open(path, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    }
     if (fd < 0) return nullptr;
     std::FILE* file = _fdopen(fd, "wb");
     if (file == nullptr) _close(fd);

@@ -40,8 +40,8 @@ std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
 
 // Refused: one line and exit 2, leaving behind nothing this run made.
 [[noreturn]] void Refuse(const std::string& what) {
+    if (openLog != nullptr) std::fclose(openLog);  // first: it may be the recording
     FinishRecording();  // no remote was opened yet, so the recording goes
-    if (openLog != nullptr) std::fclose(openLog);
     if (logCreated) std::remove(logPath);
     std::fprintf(stderr, "tavolen-sim: %s\n", MaskControlCharacters(what).c_str());
     EndProcess(kUsageError);

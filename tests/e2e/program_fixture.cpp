@@ -150,6 +150,8 @@ void ProgramTest::StartDisplay() {
     ASSERT_TRUE(client_->connected()) << "cannot connect to " << xvfb_->display();
 }
 
+bool ProgramTest::UnderWine() { return std::string(TAVOLEN_RUNNER) != ""; }
+
 void ProgramTest::SignalDisplay(int signal) {
     if (xvfb_ != nullptr && xvfb_->pid() > 0) kill(xvfb_->pid(), signal);
 }

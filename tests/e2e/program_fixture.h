@@ -104,6 +104,8 @@ protected:
                                  const std::function<::testing::AssertionResult(XClient::Window)>& checkView,
                                  const std::string& recordingName = "session.txt");
 
+    // The programs under test are the Windows ones, run by Wine.
+    static bool UnderWine();
     const std::string& RuntimeDir() const { return runtimeDir_; }
     const TempDir& Dir() const { return dir_; }
 
