@@ -46,7 +46,7 @@ done
 # A short run of the installed program that ends with HOME, meeting a lock of
 # its own, not the user's.
 mkdir -m 700 "$work/runtime"
-private_lock() { "$(dirname "$0")/private_lock_place.sh" "$work/runtime" "$@"; }
+private_lock() { "$build/tests/private-lock-place" "$work/runtime" "$@"; }
 printf '0 ir 1 300 200\n1500 buttons 00 80\n' >"$work/home.txt"
 status=0
 SDL_VIDEODRIVER=offscreen private_lock timeout 20 "$root/usr/bin/tavolen-sim" \
