@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/process.h"
+#include "remote/printable_text.h"
 #include "remote/session_recorder.h"
 
 namespace {
@@ -14,7 +15,7 @@ const char* recordPath = nullptr;
 const char* recordingProgram = nullptr;
 
 [[noreturn]] void RefuseRecording(const std::string& why) {
-    std::fprintf(stderr, "%s: %s\n", recordingProgram, why.c_str());
+    std::fprintf(stderr, "%s: %s\n", recordingProgram, MaskControlCharacters(why).c_str());
     EndProcess(2);
 }
 

@@ -69,6 +69,14 @@ void ShutDownRemote() {
     CloseHidHandle(deviceHandle.load(kRelaxed));
 }
 
+void ShutDownRemoteUnlessBusy() {
+    std::unique_lock lock(commandMutex, std::try_to_lock);
+    if (!lock.owns_lock() || !readerGate.Close()) return;
+    SetButtonsOnlyMode();
+    lock.unlock();
+    CloseHidHandle(deviceHandle.load(kRelaxed));
+}
+
 void ResendReportingMode() {
     std::lock_guard lock(commandMutex);
     if (readerGate.IsClosed()) return;

@@ -11,6 +11,10 @@ void MainReader();
 // and releases it. Its steps run once; later calls return at once.
 void ShutDownRemote();
 
+// As ShutDownRemote, for an ending that cannot wait: returns at once, doing
+// nothing, while a shutdown or a mode re-send is sending.
+void ShutDownRemoteUnlessBusy();
+
 // On the view's thread, asked for by the reader after a status report or a
 // silence: sends the reporting mode (12 00 33) again, since after any status
 // report the remote sends no data until it is told a mode. Nothing once the

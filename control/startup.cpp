@@ -1,7 +1,11 @@
 #include "control/startup.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "control/main_reader.h"
 #include "control/spin_delay.h"
@@ -60,14 +64,44 @@ void ProbeReader() {
 // is seen by RequestClose or by start-up's look after CreateSensorView.
 std::atomic<bool> endRequested{false};
 
-// On the end-request watcher's thread. Whatever start-up is doing, the end
-// goes the one way: a box shown goes away and its path ends the program; an
-// open view closes through its destroy handler; otherwise start-up sees the
-// request at its next stage.
-void RequestEnd() {
-    endRequested.store(true);
+// How long the close path has, after a request from outside, to end the
+// process before the end-request thread ends it itself.
+constexpr auto kEndGrace = std::chrono::seconds(2);
+
+// The code the close path ends with after a request from outside: 0, or 1
+// once start-up has met a failure (an error box's path ends with 1). Written
+// by start-up, read by the end-request thread.
+std::atomic<int> endCode{0};
+
+void ShowFailure(const char* text) {
+    endCode.store(1);
+    ShowErrorMessage(text);
+}
+
+// The close path's own way: a box shown goes away and its path ends the
+// program; an open view closes through its destroy handler; otherwise
+// start-up sees the request at its next stage.
+void BeginClosePath() {
     DismissErrorMessages();
     RequestClose();
+}
+
+// On the end-request thread, for every request; never returns. The close
+// path may be stuck where it cannot be reached (a display that no longer
+// answers, a write that waits for ever): once the grace time has passed, the
+// remote is put back from here, unless a shutdown is under way, and the
+// process ends with the close path's code.
+void RequestEnd() {
+    static std::atomic<bool> begun{false};
+    endRequested.store(true);
+    if (!begun.exchange(true) && !StartDetachedThread(BeginClosePath)) BeginClosePath();
+    std::this_thread::sleep_for(kEndGrace);
+    static std::mutex endingHere;  // the first request past its grace ends it
+    endingHere.lock();
+    ShutDownRemoteUnlessBusy();
+    FinishRecording();
+    // Not EndProcess: flushing could wait on the very stream that is stuck.
+    std::_Exit(endCode.load());
 }
 
 bool EndRequested() { return endRequested.load(); }
@@ -132,21 +166,21 @@ int RunTavolen(void (*onLockTaken)()) {
     case InstanceLock::HeldElsewhere:
         return 0;
     case InstanceLock::Failed:
-        ShowErrorMessage("Tavolen cannot create its single-instance lock.");
+        ShowFailure("Tavolen cannot create its single-instance lock.");
         return 1;
     }
 
     std::string failure;
     if (OpenRemote(&failure) == -1) {
         // A remote that is there but may not be opened is named, with what to do.
-        ShowErrorMessage(failure.empty() ? "Wii-Remote not found." : failure.c_str());
+        ShowFailure(failure.empty() ? "Wii-Remote not found." : failure.c_str());
         return 1;
     }
     if (EndRequested()) return EndDuringStartUp();
     const bool alive = ProbeRemote();
     if (EndRequested()) return EndDuringStartUp();
     if (!alive) {
-        ShowErrorMessage("Wii-Remote cannot open.");
+        ShowFailure("Wii-Remote cannot open.");
         // A thread cannot be ended safely from outside, so the probe reader is
         // given up: closing the device ends its waiting read, and it leaves
         // its loop at its next check, readingEnabled being 0 by now. The
@@ -162,6 +196,7 @@ int RunTavolen(void (*onLockTaken)()) {
 
     if (!CreateSensorView()) {
         // Usually a start without a display: the box could not show either.
+        endCode.store(1);
         std::fputs("Tavolen cannot open its window.\n", stderr);
         ShutDownRemote();
         return 1;

@@ -1,8 +1,36 @@
-// Files the program is told to write.
+// Files the program is told to write, and telling two names of one file apart
+// from two files.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // Creates path for writing, failing (nullptr, errno set) when anything by
 // that name exists already: an existing file is never overwritten.
 std::FILE* CreateNewFile(const char* path);
+
+// Opens path for writing without emptying it (see EmptyOpenFile) and without
+// waiting for a reader: a named pipe that nobody reads fails with ENXIO.
+// *created tells whether this call made the file. nullptr with errno set on
+// failure.
+std::FILE* OpenForWriting(const char* path, bool* created);
+
+// Empties a regular file opened for writing; anything else (a pipe, a
+// device) is left as it is. False with errno set when it failed.
+bool EmptyOpenFile(std::FILE* file);
+
+// What makes a file itself, whatever name it was opened by: its device and
+// inode, or on Windows its volume's serial number and its file index.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool known = false;  // false: nothing was opened, or the system did not say
+
+    // Both known and the same file.
+    bool SameAs(const FileIdentity& other) const {
+        return known && other.known && volume == other.volume && index == other.index;
+    }
+};
+
+// The identity of an open file; known is false when the system cannot tell.
+FileIdentity ReadFileIdentity(std::FILE* file);

@@ -1,12 +1,45 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-std::FILE* CreateNewFile(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+#include <cerrno>
+
+namespace {
+
+std::FILE* OpenStream(int fd) {
     if (fd < 0) return nullptr;
     std::FILE* file = fdopen(fd, "w");
     if (file == nullptr) close(fd);
     return file;
+}
+
+}  // namespace
+
+std::FILE* CreateNewFile(const char* path) {
+    return OpenStream(open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+}
+
+std::FILE* OpenForWriting(const char* path, bool* created) {
+    // Made here, or there already; a link is followed only by the second
+    // open, which makes the file it names when that is missing.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    *created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Writes wait as they would on any pipe; only the open does not.
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return OpenStream(fd);
+}
+
+bool EmptyOpenFile(std::FILE* file) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0) return false;
+    return !S_ISREG(info.st_mode) || ftruncate(fileno(file), 0) == 0;
+}
+
+FileIdentity ReadFileIdentity(std::FILE* file) {
+    struct stat info {};
+    if (file == nullptr || fstat(fileno(file), &info) != 0) return {};
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
 }

@@ -1,16 +1,16 @@
 // Where the single-instance lock lives on POSIX systems: one place per user,
-// whatever the environment of a start, in a directory nobody else may write.
+// chosen from the user alone (never from the environment, which differs from
+// one start to the next), in a directory nobody else may write.
 #pragma once
 
 #include <string>
 
-struct LockPlaces {
-    const char* runtimeDir;  // $XDG_RUNTIME_DIR, or nullptr when unset
-    const char* runUserDir;  // the system's /run/user/<uid>
-    const char* tempDir;     // $TMPDIR, or nullptr when unset (then /tmp)
-};
+#include "platform/single_instance.h"
 
-// The runtime directory when it is private to this user, else /run/user/<uid>
-// when that is, else <temp>/tavolen-<uid>, made private here. "" when none of
-// them is, or can be made, private.
-std::string ChooseLockDirectory(const LockPlaces& places);
+// runUserDir (the system's /run/user/<uid>) when it is this user's directory
+// and closed to everyone else; else <tempDir>/tavolen-<uid>, made here when
+// missing and held to the same test. "" when neither passes.
+std::string ChooseLockDirectory(const char* runUserDir, const char* tempDir);
+
+// Takes the lock called name in dir, keeping it until the process ends.
+InstanceLock AcquireLockIn(const std::string& dir, const char* name);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "platform/lock_directory_posix.h"
@@ -22,20 +21,19 @@ bool IsPrivateDirectory(const char* path) {
 
 }  // namespace
 
-std::string ChooseLockDirectory(const LockPlaces& places) {
-    if (IsPrivateDirectory(places.runtimeDir)) return places.runtimeDir;
-    if (IsPrivateDirectory(places.runUserDir)) return places.runUserDir;
-    const char* temp = places.tempDir;
-    if (temp == nullptr || temp[0] != '/') temp = "/tmp";
-    const std::string dir = std::string(temp) + "/tavolen-" + std::to_string(getuid());
+std::string ChooseLockDirectory(const char* runUserDir, const char* tempDir) {
+    if (IsPrivateDirectory(runUserDir)) return runUserDir;
+    const std::string dir = std::string(tempDir) + "/tavolen-" + std::to_string(getuid());
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
     return IsPrivateDirectory(dir.c_str()) ? dir : "";
 }
 
 InstanceLock AcquireSingleInstanceLock(const char* name) {
     const std::string runUser = "/run/user/" + std::to_string(getuid());
-    const std::string dir =
-        ChooseLockDirectory({std::getenv("XDG_RUNTIME_DIR"), runUser.c_str(), std::getenv("TMPDIR")});
+    return AcquireLockIn(ChooseLockDirectory(runUser.c_str(), "/tmp"), name);
+}
+
+InstanceLock AcquireLockIn(const std::string& dir, const char* name) {
     if (dir.empty()) return InstanceLock::Failed;
     const std::string path = dir + "/" + name;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);

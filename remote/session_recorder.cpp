@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/immortal.h"
+#include "remote/printable_text.h"
 
 namespace {
 
@@ -135,7 +136,7 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     {
         std::lock_guard lock(r.bufferMutex);
         r.pending = std::string("# A Wii Remote session recorded by Tavolen; replay it with\n") +
-                    "#   tavolen-sim --script " + path + "\n" + "# recorded " + when + " by " + program + "\n";
+                    "#   tavolen-sim --script " + MaskControlCharacters(path) + "\n" + "# recorded " + when + " by " + program + "\n";
     }
     r.active.store(true);
     try {
@@ -144,6 +145,12 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
         // No writer thread: the close still writes everything.
     }
     return true;
+}
+
+FileIdentity ReadRecordingIdentity() {
+    Recorder& r = recorder.value;
+    std::lock_guard fileLock(r.fileMutex);
+    return ReadFileIdentity(r.file);
 }
 
 void RecordOpened(int vendor, int product, const char* writeForm) {

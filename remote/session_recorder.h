@@ -12,11 +12,16 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 // Creates path (never an existing file) and starts recording into it; the
 // first write a remote accepts is the recording's time 0. program names the
 // recorder in the header ("tavolen 0.1.0"). False with *error set when the
 // file cannot be made.
 bool StartRecording(const char* path, const char* program, std::string* error);
+
+// The file being recorded into (known is false when there is none).
+FileIdentity ReadRecordingIdentity();
 
 // From the channel. No-ops while nothing is recorded.
 // The remote took its first write, in the stack's writeForm ("exact",

@@ -4,7 +4,7 @@
 #
 #   scripts/soak.sh [N]        TAVOLEN_SIM overrides build/tavolen-sim
 #
-# Each run has its own XDG_RUNTIME_DIR, script and log. Its points move (an ir
+# Each run has its own lock place (build/tests/private-lock-place), script and log. Its points move (an ir
 # event for each of the four every 100 ms) and it ends at a random moment 0.7-3 s
 # after its start, by one of: HOME pressed on the remote (a buttons event in
 # its script), Escape sent to the window, or the window's close box (a
@@ -26,6 +26,8 @@ if [ ! -x "$sim" ]; then
   exit 2
 fi
 sim=$(realpath "$sim")
+private_lock=$(dirname "$sim")/tests/private-lock-place
+[ -x "$private_lock" ] || { echo "soak: no $private_lock; build it first" >&2; exit 2; }
 for tool in Xvfb xdotool cc; do
   command -v "$tool" >/dev/null || { echo "soak: $tool is missing (scripts/setup.sh)" >&2; exit 2; }
 done
@@ -121,7 +123,7 @@ for ((i = 1; i <= runs; i++)); do
   fi
 
   start=$(now_ms)
-  XDG_RUNTIME_DIR=$dir/xdg "$sim" --script "$dir/script" --log "$dir/log" >"$dir/out" 2>&1 &
+  "$private_lock" "$dir/xdg" "$sim" --script "$dir/script" --log "$dir/log" >"$dir/out" 2>&1 &
   run_pid=$!
   why=
   case $way in

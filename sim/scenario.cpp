@@ -6,6 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/files.h"
+#include "remote/printable_text.h"
+
 namespace {
 
 constexpr uint64_t kMaxScriptBytes = 16 * 1024 * 1024;
@@ -207,12 +210,8 @@ std::string ReadSetting(const std::vector<std::string_view>& fields, Scenario* o
 
 std::string QuoteForMessage(std::string_view text) {
     constexpr std::size_t kMaxQuoted = 60;
-    std::string quoted = "'";
-    for (std::size_t i = 0; i < text.size() && i < kMaxQuoted; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        // Control bytes from a file must not reach the user's terminal.
-        quoted += c >= 0x20 && c != 0x7F ? static_cast<char>(c) : '?';
-    }
+    // Control bytes from a file must not reach the user's terminal.
+    std::string quoted = "'" + MaskControlCharacters(text.substr(0, kMaxQuoted));
     if (text.size() > kMaxQuoted) quoted += "...";
     return quoted + "'";
 }
@@ -274,7 +273,7 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
     return true;
 }
 
-bool LoadScenarioFile(const char* path, Scenario* out, std::string* error) {
+bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, FileIdentity* identity) {
     std::error_code status;
     const std::filesystem::file_status kind = std::filesystem::status(path, status);
     std::string why;
@@ -296,6 +295,7 @@ bool LoadScenarioFile(const char* path, Scenario* out, std::string* error) {
             else text.append(chunk, got);
         }
         if (why.empty() && std::ferror(file) != 0) why = "read error";
+        if (identity != nullptr) *identity = ReadFileIdentity(file);
         std::fclose(file);
     }
     if (!why.empty()) {

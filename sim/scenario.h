@@ -38,6 +38,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
+
 enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off };
 
 struct SimEvent {
@@ -68,8 +70,10 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
                    std::string* error);
 
 // Reads and parses a script file; an unreadable file, a directory and
-// anything larger than 16 MiB are errors too.
-bool LoadScenarioFile(const char* path, Scenario* out, std::string* error);
+// anything larger than 16 MiB are errors too. identity, if given, gets the
+// identity of the file that was read.
+bool LoadScenarioFile(const char* path, Scenario* out, std::string* error,
+                      FileIdentity* identity = nullptr);
 
 // text in single quotes for an error line: at most 60 characters of it, with
 // control characters shown as '?'.

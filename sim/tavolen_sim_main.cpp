@@ -11,7 +11,10 @@
 
 #include "control/command_line.h"
 #include "control/startup.h"
+#include "platform/files.h"
 #include "platform/process.h"
+#include "platform/standard_streams.h"
+#include "remote/printable_text.h"
 #include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
 
@@ -30,38 +33,48 @@ constexpr const char* kHelp =
     "  --record FILE    record what the remote sends into FILE (a new file), as tavolen does\n"
     "  --help, --version";
 
+const char* logPath = nullptr;
+FileIdentity scriptIdentity;  // of the script read, when there is one
+bool logCreated = false;      // this run made the log: a refusal removes it
+std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
+
+// Refused: one line and exit 2, leaving behind nothing this run made.
 [[noreturn]] void Refuse(const std::string& what) {
-    std::fprintf(stderr, "tavolen-sim: %s\n", what.c_str());
+    if (openLog != nullptr) std::fclose(openLog);  // first: it may be the recording
+    FinishRecording();  // no remote was opened yet, so the recording goes
+    if (logCreated) std::remove(logPath);
+    std::fprintf(stderr, "tavolen-sim: %s\n", MaskControlCharacters(what).c_str());
     EndProcess(kUsageError);
 }
 
-// Both paths name one file (through links, or the same path twice), or
-// would once it is made.
-bool IsSameFile(const char* a, const char* b) {
-    std::error_code error;
-    if (std::filesystem::equivalent(a, b, error) && !error) return true;
-    const std::filesystem::path first = std::filesystem::weakly_canonical(a, error);
-    return !error && first == std::filesystem::weakly_canonical(b, error) && !error;
-}
-
-const char* logPath = nullptr;
-
 // Runs once this instance holds the single-instance lock: a second instance,
-// which ends at once, never opens (or truncates) the running one's log.
+// which ends at once, never opens (or empties) the running one's log. Two
+// names of one file (a link, a hard link, another spelling) are told apart
+// by the files opened, whatever their names.
 void OpenLogAndRecording() {
     StartAskedRecording();
     if (logPath == nullptr) return;
-    // Binary: the same bytes, "\n" line ends, on every system.
-    std::FILE* log = std::fopen(logPath, "wb");
+    std::FILE* log = openLog = OpenForWriting(logPath, &logCreated);
     if (log == nullptr) {
-        Refuse("cannot write the log " + std::string(logPath) + ": " + std::strerror(errno));
+        const int error = errno;
+        Refuse("cannot write the log " + std::string(logPath) + ": " +
+               (error == ENXIO ? "it is a pipe that nobody reads" : std::strerror(error)));
     }
+    const FileIdentity logIdentity = ReadFileIdentity(log);
+    if (logIdentity.SameAs(scriptIdentity)) {
+        Refuse(std::string("--log names the script ") + logPath + "; the log would overwrite it");
+    }
+    if (logIdentity.SameAs(ReadRecordingIdentity())) {
+        Refuse(std::string("--record and --log name the same file ") + logPath);
+    }
+    if (!EmptyOpenFile(log)) Refuse("cannot empty the log " + std::string(logPath) + ": " + std::strerror(errno));
     SimUseLog(log, logPath);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepStandardStreamsOpen();
     const char* script = nullptr;
     const char* scenarioName = nullptr;
     const char* record = nullptr;
@@ -81,12 +94,6 @@ int main(int argc, char** argv) {
     if (script != nullptr && scenarioName != nullptr) {
         Refuse(std::string("--script and --scenario exclude each other; ") + kUsage);
     }
-    if (script != nullptr && logPath != nullptr && IsSameFile(script, logPath)) {
-        Refuse(std::string("--log names the script ") + script + "; the log would overwrite it");
-    }
-    if (record != nullptr && logPath != nullptr && IsSameFile(record, logPath)) {
-        Refuse(std::string("--record and --log name the same file ") + record);
-    }
     if (record != nullptr) AskForRecording(record, "tavolen-sim");  // refuses an existing file
     std::error_code error;
     if (logPath != nullptr && std::filesystem::is_directory(logPath, error)) {
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
     Scenario scenario;
     std::string problem;
     if (script != nullptr) {
-        if (!LoadScenarioFile(script, &scenario, &problem)) Refuse(problem);
+        if (!LoadScenarioFile(script, &scenario, &problem, &scriptIdentity)) Refuse(problem);
     } else if (!BuiltInScenario(scenarioName != nullptr ? scenarioName : "demo", &scenario)) {
         Refuse("unknown scenario " + QuoteForMessage(scenarioName) + " (demo, absent, silent, still)");
     }

@@ -43,12 +43,13 @@ for page in tavolen tavolen-sim; do
   [[ $text == "TAVOLEN(1)"* ]] || fail "man $page is not Tavolen's page: ${text:0:80}"
 done
 
-# A short run of the installed program that ends with HOME.
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+# A short run of the installed program that ends with HOME, meeting a lock of
+# its own, not the user's.
+mkdir -m 700 "$work/runtime"
+private_lock() { "$build/tests/private-lock-place" "$work/runtime" "$@"; }
 printf '0 ir 1 300 200\n1500 buttons 00 80\n' >"$work/home.txt"
 status=0
-SDL_VIDEODRIVER=offscreen timeout 20 "$root/usr/bin/tavolen-sim" \
+SDL_VIDEODRIVER=offscreen private_lock timeout 20 "$root/usr/bin/tavolen-sim" \
   --script "$work/home.txt" --log "$work/home.log" 2>"$work/home.err" || status=$?
 [ "$status" -eq 0 ] || fail "installed tavolen-sim ended with $status: $(cat "$work/home.err")"
 [ "$(tail -n 2 "$work/home.log" | cut -d' ' -f2-)" = $'12 00 30\nclose' ] ||
@@ -58,7 +59,7 @@ SDL_VIDEODRIVER=offscreen timeout 20 "$root/usr/bin/tavolen-sim" \
 # the program.
 printf 'denied\n' >"$work/denied.txt"
 status=0
-SDL_VIDEODRIVER=offscreen timeout 20 "$root/usr/bin/tavolen-sim" \
+SDL_VIDEODRIVER=offscreen private_lock timeout 20 "$root/usr/bin/tavolen-sim" \
   --script "$work/denied.txt" 2>"$work/denied.err" || status=$?
 [ "$status" -eq 1 ] || fail "a denied remote ended with $status"
 rule=$(cd "$root/usr/lib/udev/rules.d" && pwd -P)/60-tavolen.rules

@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -28,57 +27,51 @@ protected:
         chmod((root / "run-user").c_str(), 0700);
         chmod((root / "open").c_str(), 0755);
         fs::create_directory_symlink(root / "runtime", root / "link");
-        setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+        lockDir = (root / "runtime").string();
     }
     void TearDown() override { fs::remove_all(root); }
 
     // Takes the lock in a child process that ends at once; its result.
     InstanceLock TakeInAnotherProcess(const char* name) {
         const pid_t child = fork();
-        if (child == 0) _exit(static_cast<int>(AcquireSingleInstanceLock(name)));
+        if (child == 0) _exit(static_cast<int>(AcquireLockIn(lockDir, name)));
         int status = 0;
         waitpid(child, &status, 0);
         return static_cast<InstanceLock>(WEXITSTATUS(status));
     }
 
     fs::path root;
+    std::string lockDir;  // the tests' own: the user's real lock stays untouched
 };
 
-TEST_F(SingleInstance, ChoosesThePrivateRuntimeDirThenRunUserThenItsOwnTempDir) {
+TEST_F(SingleInstance, ChoosesTheUsersRunDirectoryElseItsOwnTempDir) {
     const std::string tempFallback = (root / "tmp").string() + "/tavolen-" + std::to_string(getuid());
     struct Case {
-        const char* runtime;  // relative to root; nullptr: unset
-        const char* runUser;
-        std::string expected;
+        const char* runUser;  // relative to root
+        bool fallsBack;
     } const cases[] = {
-        {"runtime", "run-user", (root / "runtime").string()},
-        {nullptr, "run-user", (root / "run-user").string()},
-        {"open", "run-user", (root / "run-user").string()},     // others may write there
-        {"link", "run-user", (root / "run-user").string()},     // a link is not the directory
-        {"missing", "run-user", (root / "run-user").string()},
-        {"open", "missing", tempFallback},
-        {nullptr, "open", tempFallback},
+        {"run-user", false},
+        {"open", true},     // others may write there
+        {"link", true},     // a link is not the directory
+        {"missing", true},
     };
     for (const Case& c : cases) {
-        const std::string runtime = c.runtime ? (root / c.runtime).string() : "";
         const std::string runUser = (root / c.runUser).string();
-        const std::string tmp = (root / "tmp").string();
-        EXPECT_EQ(ChooseLockDirectory({c.runtime ? runtime.c_str() : nullptr, runUser.c_str(), tmp.c_str()}),
-                  c.expected)
-            << (c.runtime ? c.runtime : "(unset)") << ", " << c.runUser;
+        EXPECT_EQ(ChooseLockDirectory(runUser.c_str(), (root / "tmp").c_str()), c.fallsBack ? tempFallback : runUser)
+            << c.runUser;
     }
     EXPECT_EQ(fs::status(tempFallback).permissions() & fs::perms::all, fs::perms::owner_all);
-    // A relative runtime directory counts as none.
-    EXPECT_EQ(ChooseLockDirectory({"runtime", (root / "run-user").c_str(), nullptr}),
-              (root / "run-user").string());
-    // Somebody planted the fallback directory as a link to a place of theirs.
+    // Somebody planted the fallback directory as a link to a place of theirs,
+    // or made it open to all.
     fs::create_directory(root / "planted");
     fs::create_directory_symlink(root / "open", root / "planted" / ("tavolen-" + std::to_string(getuid())));
-    EXPECT_EQ(ChooseLockDirectory({nullptr, (root / "missing").c_str(), (root / "planted").c_str()}), "");
+    EXPECT_EQ(ChooseLockDirectory((root / "missing").c_str(), (root / "planted").c_str()), "");
+    chmod(tempFallback.c_str(), 0777);
+    EXPECT_EQ(ChooseLockDirectory((root / "missing").c_str(), (root / "tmp").c_str()), "");
 }
 
 TEST_F(SingleInstance, OneHolderAtATime) {
-    EXPECT_EQ(AcquireSingleInstanceLock("a-lock"), InstanceLock::Acquired);
+    EXPECT_EQ(AcquireLockIn(lockDir, "a-lock"), InstanceLock::Acquired);
     EXPECT_EQ(TakeInAnotherProcess("a-lock"), InstanceLock::HeldElsewhere);
     EXPECT_EQ(TakeInAnotherProcess("another-lock"), InstanceLock::Acquired);
     EXPECT_EQ(fs::status(root / "runtime" / "a-lock").permissions() & fs::perms::all,
@@ -90,7 +83,7 @@ TEST_F(SingleInstance, AChildOfTheHolderDoesNotKeepItOnceTheHolderIsGone) {
     ASSERT_EQ(pipe(toTest), 0);
     const pid_t holder = fork();
     if (holder == 0) {
-        if (AcquireSingleInstanceLock("held-lock") != InstanceLock::Acquired) _exit(1);
+        if (AcquireLockIn(lockDir, "held-lock") != InstanceLock::Acquired) _exit(1);
         const pid_t orphan = fork();  // as a box or helper process would be
         if (orphan == 0) {
             sleep(30);
@@ -112,7 +105,7 @@ TEST_F(SingleInstance, AChildOfTheHolderDoesNotKeepItOnceTheHolderIsGone) {
 
 TEST_F(SingleInstance, FailsRatherThanFollowALinkedLockFile) {
     fs::create_symlink(root / "elsewhere", root / "runtime" / "file-lock");
-    EXPECT_EQ(AcquireSingleInstanceLock("file-lock"), InstanceLock::Failed);
+    EXPECT_EQ(AcquireLockIn(lockDir, "file-lock"), InstanceLock::Failed);
     EXPECT_FALSE(fs::exists(root / "elsewhere"));
 }
 

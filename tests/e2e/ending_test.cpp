@@ -2,10 +2,15 @@
 // that goes away, a program killed while its error box is shown, a second
 // instance given the first's log, and the programs' own options.
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <thread>
+#include <unistd.h>
 
 #include "program_fixture.h"
 
@@ -80,6 +85,96 @@ TEST_F(ProgramTest, APipeClosedUnderTheProgramDoesNotEndIt) {
     X().SendKey(view, XK_Escape);
     ASSERT_TRUE(EndsWith(run, 0));
     EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+// Started with standard input, output and error closed, the program opens
+// them on the null device first: the display's connection does not become
+// descriptor 2, where a line for the user would land inside it. Escape and a
+// signal end it as usual.
+class ClosedStreamsTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ClosedStreamsTest, OpensThemOnTheNullDeviceAndEndsAsUsual) {
+    const bool bySignal = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    CloseStandardStreams();
+    Run& run = Launch(Script(kOnePoint));
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    for (int fd = 0; fd <= 2; ++fd) {
+        const std::string link = "/proc/" + std::to_string(run.process->pid()) + "/fd/" + std::to_string(fd);
+        EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/null") << link;
+    }
+    if (bySignal) kill(run.process->pid(), SIGTERM);
+    else X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, ClosedStreamsTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Signal" : "Escape"; });
+
+// Close paths that cannot finish: a display that no longer answers (its
+// server stopped), and a log whose reader no longer reads (its pipe full,
+// status reports making the program write to it, so that its writes
+// wait). Two seconds after the
+// signal the program ends all the same; the remote is put back where its
+// channel still answers (the simulated remote's writes go to the log).
+class StuckEndingTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StuckEndingTest, ASignalEndsTheProgramAllTheSame) {
+    const bool logStuck = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    std::string script = kOnePoint;
+    for (int i = 0; logStuck && i < 600; ++i) {
+        script += std::to_string(100 + 5 * i) + (i % 2 == 0 ? " extension on\n" : " extension off\n");
+    }
+    const std::string fifo = Dir().File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    std::vector<std::string> args = Script(script);
+    if (logStuck) args.insert(args.end(), {"--log", fifo});
+    Run& run = logStuck ? LaunchExactly(args, "tavolen") : Launch(args);
+    ASSERT_NE(WaitForView(), 0u);
+    if (logStuck) {
+        EXPECT_TRUE(WaitFor([&] { int queued = 0; return ioctl(reader, FIONREAD, &queued) == 0 && queued > 4096 - 20; },
+                            kStartDeadline));
+    } else {
+        std::this_thread::sleep_for(milliseconds(800));
+        SignalDisplay(SIGSTOP);
+        std::this_thread::sleep_for(milliseconds(500));
+    }
+    kill(run.process->pid(), SIGTERM);
+    const bool ended = EndsWith(run, 0);
+    SignalDisplay(SIGCONT);
+    close(reader);
+    ASSERT_TRUE(ended) << Stderr(run);
+    if (!logStuck) {
+        EXPECT_TRUE(PutBackOnceAndClosedOnce(FinalLog(run)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, StuckEndingTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "LogNobodyReads" : "DisplayStopped"; });
+
+// Whatever the environment of a start, it meets the lock of the one running.
+TEST_F(ProgramTest, EveryStartOfOneUserMeetsTheSameLock) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& first = Launch(Script(kOnePoint), "first");
+    const XClient::Window view = WaitForView();
+    ASSERT_NE(view, 0u);
+    const std::string elsewhere = Dir().File("elsewhere");
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    const std::map<std::string, std::string> environments[] = {
+        {{"XDG_RUNTIME_DIR", ""}}, {{"XDG_RUNTIME_DIR", elsewhere}}, {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", elsewhere}}};
+    for (const auto& env : environments) {
+        Run& other = LaunchExactly({"--scenario", "still"}, "other", TAVOLEN_SIM, env);
+        EXPECT_TRUE(EndsWith(other, 0));
+    }
+    EXPECT_EQ(X().FindWindows("Tavolen").size(), 1u);
+    X().SendKey(view, XK_Escape);
+    ASSERT_TRUE(EndsWith(first, 0));
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(first)));
 }
 
 // The X server ends (log-out) or the window's client is killed (xkill).

@@ -113,7 +113,13 @@ Process::Process(const Options& options) {
         if (getppid() != parent) _exit(127);
         for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        if (options.closeStandardStreams) {
+            close(0);
+            close(1);
+            close(2);
+        } else if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+            _exit(127);
+        }
         if (passed >= 0 && dup2(passed, 3) < 0) _exit(127);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);

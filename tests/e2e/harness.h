@@ -64,6 +64,8 @@ public:
         std::string stderrPath = "/dev/null";
         // Descriptor of this process that the child gets as descriptor 3.
         int passFd = -1;
+        // The child starts with descriptors 0, 1 and 2 closed.
+        bool closeStandardStreams = false;
     };
 
     explicit Process(const Options& options);
@@ -95,6 +97,7 @@ public:
 
     // ":N", or empty when the server could not start.
     const std::string& display() const { return display_; }
+    pid_t pid() const { return server_ ? server_->pid() : -1; }
 
 private:
     std::optional<Process> server_;

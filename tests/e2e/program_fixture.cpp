@@ -1,5 +1,6 @@
 #include "program_fixture.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <sstream>
@@ -7,6 +8,11 @@
 // The command that starts the programs; none runs them directly.
 #ifndef TAVOLEN_RUNNER
 #define TAVOLEN_RUNNER ""
+#endif
+// The command that gives a Linux program the test's own lock place; the
+// Windows programs' lock is their Wine session's.
+#ifndef PRIVATE_LOCK_PLACE
+#define PRIVATE_LOCK_PLACE ""
 #endif
 
 namespace e2e {
@@ -144,6 +150,12 @@ void ProgramTest::StartDisplay() {
     ASSERT_TRUE(client_->connected()) << "cannot connect to " << xvfb_->display();
 }
 
+bool ProgramTest::UnderWine() { return std::string(TAVOLEN_RUNNER) != ""; }
+
+void ProgramTest::SignalDisplay(int signal) {
+    if (xvfb_ != nullptr && xvfb_->pid() > 0) kill(xvfb_->pid(), signal);
+}
+
 void ProgramTest::StopDisplay() {
     client_.reset();
     xvfb_.reset();
@@ -164,8 +176,10 @@ ProgramTest::Run& ProgramTest::Launch(const std::vector<std::string>& args,
 }
 
 ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& args,
-                                             const std::string& name, const std::string& program) {
+                                             const std::string& name, const std::string& program,
+                                             const std::map<std::string, std::string>& env) {
     Process::Options options;
+    if (std::string(PRIVATE_LOCK_PLACE) != "") options.argv = {PRIVATE_LOCK_PLACE, runtimeDir_};
     // The runner's words, '|' between them (Wine's, for the Windows programs).
     std::istringstream runner(TAVOLEN_RUNNER);
     for (std::string word; std::getline(runner, word, '|');) {
@@ -176,6 +190,11 @@ ProgramTest::Run& ProgramTest::LaunchExactly(const std::vector<std::string>& arg
     options.env = BaseEnvironment();
     options.env["XDG_RUNTIME_DIR"] = runtimeDir_;
     if (xvfb_ != nullptr) options.env["DISPLAY"] = xvfb_->display();
+    for (const auto& [variable, value] : env) {
+        if (value.empty()) options.env.erase(variable);
+        else options.env[variable] = value;
+    }
+    options.closeStandardStreams = closeStandardStreams_;
     options.stdoutPath = dir_.File(name + ".out");
     options.stderrPath = dir_.File(name + ".err");
     Run& run = runs_.emplace_back();
@@ -213,8 +232,9 @@ std::vector<LogLine> ProgramTest::FinalLog(const Run& run) const {
 
 void ProgramTest::CheckRecordingRoundTrip(
     const std::string& script, double homeMs,
-    const std::function<::testing::AssertionResult(XClient::Window)>& checkView) {
-    const std::string recording = dir_.File("session.txt");
+    const std::function<::testing::AssertionResult(XClient::Window)>& checkView,
+    const std::string& recordingName) {
+    const std::string recording = dir_.File(recordingName);
     std::vector<std::string> args = Script(script);
     args.insert(args.end(), {"--record", recording});
     Run& original = Launch(args, "original");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,9 +61,16 @@ protected:
     // display if it has one (else with no display at all), with the test's
     // runtime directory as XDG_RUNTIME_DIR.
     Run& Launch(const std::vector<std::string>& args, const std::string& name = "tavolen");
-    // As Launch, without adding a log option; `program` instead of tavolen-sim.
+    // As Launch, without adding a log option; `program` instead of tavolen-sim;
+    // `env` changes the environment (an empty value unsets the variable).
+    // Every run of a test meets the test's own single-instance lock.
     Run& LaunchExactly(const std::vector<std::string>& args, const std::string& name,
-                       const std::string& program = TAVOLEN_SIM);
+                       const std::string& program = TAVOLEN_SIM,
+                       const std::map<std::string, std::string>& env = {});
+    // Runs launched from now on start with standard input, output and error closed.
+    void CloseStandardStreams() { closeStandardStreams_ = true; }
+    // Sends signal to the test's Xvfb (SIGSTOP: a display that stops answering).
+    void SignalDisplay(int signal);
     std::string Stdout(const Run& run) const { return ReadFile(dir_.File(run.name + ".out")); }
 
     std::string Stderr(const Run& run) const { return ReadFile(run.stderrPath); }
@@ -87,13 +95,17 @@ protected:
         XClient::Window window, const std::function<std::vector<std::string>()>& expected,
         const std::function<void()>& nudge);
 
-    // Runs `script` recording it (--record), then replays the recording:
+    // Runs `script` recording it (--record, into recordingName in the test's
+    // directory), then replays the recording:
     // both end with 0 and send the same reports, the replay's 12 00 30 comes
     // within 20 ms of homeMs, and checkView holds for the replay's window
     // while it runs.
     void CheckRecordingRoundTrip(const std::string& script, double homeMs,
-                                 const std::function<::testing::AssertionResult(XClient::Window)>& checkView);
+                                 const std::function<::testing::AssertionResult(XClient::Window)>& checkView,
+                                 const std::string& recordingName = "session.txt");
 
+    // The programs under test are the Windows ones, run by Wine.
+    static bool UnderWine();
     const std::string& RuntimeDir() const { return runtimeDir_; }
     const TempDir& Dir() const { return dir_; }
 
@@ -103,6 +115,7 @@ private:
     std::unique_ptr<Xvfb> xvfb_;
     std::unique_ptr<XClient> client_;
     std::deque<Run> runs_;
+    bool closeStandardStreams_ = false;
 
     static std::string MakeRuntimeDir(const TempDir& dir);
 };
