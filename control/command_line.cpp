@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "remote/session_recorder.h"
 
@@ -34,13 +35,14 @@ void AnswerHelpOrVersion(std::string_view argument, const char* program, const c
 void AskForRecording(const char* path, const char* program) {
     recordingProgram = program;
     std::error_code error;
-    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
+    const std::filesystem::path name = FilePath(path);
+    if (std::filesystem::symlink_status(name, error).type() != std::filesystem::file_type::not_found) {
         RefuseRecording(std::string("cannot record into ") + path +
                         ": it exists already, and a recording never replaces a file");
     }
-    const std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
+    const std::filesystem::path folder = std::filesystem::absolute(name, error).parent_path();
     if (!std::filesystem::is_directory(folder, error)) {
-        RefuseRecording(std::string("cannot record into ") + path + ": no folder " + folder.string());
+        RefuseRecording(std::string("cannot record into ") + path + ": no folder " + PathText(folder));
     }
     recordPath = path;
 }

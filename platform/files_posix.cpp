@@ -10,3 +10,10 @@ std::FILE* CreateNewFile(const char* path) {
     if (file == nullptr) close(fd);
     return file;
 }
+
+// File names here are bytes, taken as they come.
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::filesystem::path FilePath(const char* path) { return path; }
+
+std::string PathText(const std::filesystem::path& path) { return path.string(); }

@@ -11,6 +11,7 @@
 
 #include "control/command_line.h"
 #include "control/startup.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
@@ -39,9 +40,9 @@ constexpr const char* kHelp =
 // would once it is made.
 bool IsSameFile(const char* a, const char* b) {
     std::error_code error;
-    if (std::filesystem::equivalent(a, b, error) && !error) return true;
-    const std::filesystem::path first = std::filesystem::weakly_canonical(a, error);
-    return !error && first == std::filesystem::weakly_canonical(b, error) && !error;
+    if (std::filesystem::equivalent(FilePath(a), FilePath(b), error) && !error) return true;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(FilePath(a), error);
+    return !error && first == std::filesystem::weakly_canonical(FilePath(b), error) && !error;
 }
 
 const char* logPath = nullptr;
@@ -52,7 +53,7 @@ void OpenLogAndRecording() {
     StartAskedRecording();
     if (logPath == nullptr) return;
     // Binary: the same bytes, "\n" line ends, on every system.
-    std::FILE* log = std::fopen(logPath, "wb");
+    std::FILE* log = OpenFile(logPath, "wb");
     if (log == nullptr) {
         Refuse("cannot write the log " + std::string(logPath) + ": " + std::strerror(errno));
     }
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     }
     if (record != nullptr) AskForRecording(record, "tavolen-sim");  // refuses an existing file
     std::error_code error;
-    if (logPath != nullptr && std::filesystem::is_directory(logPath, error)) {
+    if (logPath != nullptr && std::filesystem::is_directory(FilePath(logPath), error)) {
         Refuse(std::string("cannot write the log ") + logPath + ": it is a directory");
     }
 
