@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "remote/session_recorder.h"
 
 namespace {
@@ -23,11 +24,11 @@ const char* recordingProgram = nullptr;
 
 void AnswerHelpOrVersion(std::string_view argument, const char* program, const char* usage) {
     if (argument == "--help") {
-        std::printf("%s\n", usage);
+        ShowProgramText(program, usage);
         EndProcess(0);
     }
     if (argument == "--version") {
-        std::printf("%s %s\n", program, TAVOLEN_VERSION);
+        ShowProgramText(program, (std::string(program) + " " + TAVOLEN_VERSION).c_str());
         EndProcess(0);
     }
 }

@@ -6,6 +6,7 @@
 #include "control/command_line.h"
 #include "control/startup.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "remote/session_recorder.h"
 
 namespace {
@@ -26,6 +27,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    StartProgram("tavolen", &argc, &argv);
     if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen", kUsage);
     const char* record = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -13,6 +13,7 @@
 #include "control/startup.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "remote/session_recorder.h"
 #include "sim/sim_remote.h"
 
@@ -63,6 +64,7 @@ void OpenLogAndRecording() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    StartProgram("tavolen-sim", &argc, &argv);
     const char* script = nullptr;
     const char* scenarioName = nullptr;
     const char* record = nullptr;
