@@ -3,11 +3,23 @@
 //
 //   win-probe window       prints the window's class, styles and rectangles
 //   win-probe end-session  asks the window to end as at log-off
+//   win-probe quit         posts a quit request to the window's thread
+//   win-probe start HOW PROGRAM ARGS...
+//                          starts a window program without standard handles,
+//                          as a console's prompt or the Start menu does, and
+//                          ends with its exit code. HOW is "console" (in a
+//                          console of the probe's own, whose text it prints
+//                          afterwards), "ctrl-c" (as console; once the view
+//                          shows, types Ctrl+C and Ctrl+Break at the console,
+//                          says whether the program still runs a second later,
+//                          then closes the view) or "none" (no console: prints
+//                          the program's box and presses its OK)
 // Exit code 0 when the window was found, 1 when not, 2 on a bad command line.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -40,13 +52,110 @@ int EndSession(HWND window) {
     return 0;
 }
 
+int PostQuit(HWND window) {
+    return PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
+}
+
+// Polls for up to 20 s until found() gives a window.
+template <class Find>
+HWND WaitForWindow(Find found) {
+    for (int i = 0; i < 1000; ++i) {
+        if (const HWND window = found()) return window;
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+// The message box a process shows, if any.
+HWND FindBoxOf(DWORD process) {
+    struct Search {
+        DWORD process;
+        HWND box;
+    } search{process, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            char name[16] = {};
+            GetWindowThreadProcessId(window, &owner);
+            GetClassNameA(window, name, sizeof name);
+            if (owner != s->process || std::strcmp(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+            s->box = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.box;
+}
+
+// Every line of the console's screen up to the cursor, right-trimmed.
+void PrintConsole() {
+    const HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(screen, &info)) {
+        std::printf("no console text\n");
+        return;
+    }
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+        std::string row(static_cast<std::size_t>(info.dwSize.X), ' ');
+        DWORD got = 0;
+        ReadConsoleOutputCharacterA(screen, row.data(), info.dwSize.X, COORD{0, y}, &got);
+        row.resize(row.find_last_not_of(' ') + 1);
+        std::printf("console: %s\n", row.c_str());
+    }
+}
+
+int Start(const std::string& how, int argc, char** argv) {
+    std::string commandLine;
+    for (int i = 0; i < argc; ++i) commandLine += std::string(i > 0 ? " \"" : "\"") + argv[i] + "\"";
+    FreeConsole();
+    if (how != "none") {
+        AllocConsole();
+        // The probe stays whatever is typed at its console.
+        SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // and all three null
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        std::printf("cannot start: error %lu\n", GetLastError());
+        return 2;
+    }
+    if (how == "none") {
+        const DWORD process = child.dwProcessId;
+        if (const HWND box = WaitForWindow([&] { return FindBoxOf(process); })) {
+            char caption[64] = {}, text[2048] = {};
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            std::printf("box %s: %s\n", caption, text);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    } else if (how == "ctrl-c") {
+        const HWND view = WaitForWindow(FindView);
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0);
+        const bool running = WaitForSingleObject(child.hProcess, 1000) == WAIT_TIMEOUT;
+        std::printf("after ctrl-c: %s\n", running ? "running" : "ended");
+        if (view != nullptr) PostMessageA(view, WM_CLOSE, 0, 0);
+    }
+    DWORD code = 2;
+    if (WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(child.hProcess, &code);
+    if (how != "none") PrintConsole();
+    std::fflush(stdout);
+    return static_cast<int>(code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "start") == 0) return Start(argv[2], argc - 3, argv + 3);
     if (argc != 2) return 2;
     const HWND window = FindView();
     if (window == nullptr) return 1;
     if (std::strcmp(argv[1], "window") == 0) return PrintWindow(window);
     if (std::strcmp(argv[1], "end-session") == 0) return EndSession(window);
+    if (std::strcmp(argv[1], "quit") == 0) return PostQuit(window);
     return 2;
 }

@@ -28,14 +28,19 @@ protected:
         return text;
     }
 
+    // Standard output, likewise.
+    std::string Printed(const Run& run) const {
+        std::string text = Stdout(run);
+        std::erase(text, '\r');
+        return text;
+    }
+
     // Runs win-probe with command on the test's display; its output.
     std::string Probe(const std::string& command) {
         const std::string name = "probe-" + std::to_string(++probes_);
         Run& run = LaunchExactly({command}, name, WIN_PROBE);
         EXPECT_TRUE(EndsWith(run, 0)) << "win-probe " << command;
-        std::string text = Stdout(run);
-        std::erase(text, '\r');
-        return text;
+        return Printed(run);
     }
 
     // The view's client area in screen pixels, as Windows tells it.
@@ -104,7 +109,7 @@ TEST_F(WineTest, WindowIsWnd001At1010Outer520By420HoldingTheWholeField) {
     EXPECT_TRUE(EndsWith(run, 0));
 }
 
-enum class Ending { Escape, CloseBox, HomeButton, TaskKill, LogOff };
+enum class Ending { Escape, CloseBox, HomeButton, TaskKill, LogOff, OutsideQuit };
 
 struct EndingCase {
     const char* name;
@@ -118,6 +123,7 @@ const EndingCase kEndings[] = {
     {"HomeButton", "0 ir 1 300 200\n1500 buttons 00 80\n", Ending::HomeButton},
     {"WmCloseFromTaskkill", kOnePoint, Ending::TaskKill},
     {"LogOff", kOnePoint, Ending::LogOff},
+    {"QuitPostedFromOutside", kOnePoint, Ending::OutsideQuit},
 };
 
 void PrintTo(const EndingCase& c, std::ostream* out) { *out << c.name; }
@@ -145,6 +151,9 @@ TEST_P(WineEndingTest, SendsTheWholeSequenceOnceAndEndsWithZero) {
         break;
     case Ending::LogOff:
         EXPECT_EQ(Probe("end-session"), "query-end-session 1\n");
+        break;
+    case Ending::OutsideQuit:
+        EXPECT_EQ(Probe("quit"), "");
         break;
     }
     ASSERT_TRUE(EndsWith(run, 0));
@@ -235,6 +244,102 @@ TEST_F(WineTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
     Run& run = Launch(Script(kOnePoint));
     ASSERT_TRUE(EndsWith(run, 1));
     EXPECT_EQ(CountLines(Said(run), "Tavolen cannot open its window."), 1) << Said(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
+// Names outside the ANSI code page (Greek, Japanese) for the script, the log
+// and the recording: exactly those files are read and written, and the
+// look-alikes the code page would map them to stay as they were.
+struct UnicodeCase {
+    const char* name;
+    const char* script;
+    const char* log;  // without ".log"
+    const char* record;
+    char lookAlike;  // what the code page makes of each character outside it
+};
+
+const UnicodeCase kUnicodeNames[] = {
+    {"Greek", "Ωscript.txt", "Ωmega", "Ωrec.txt", 'O'},
+    {"Japanese", "台本.txt", "日本語", "記録簿.txt", '?'},
+};
+
+void PrintTo(const UnicodeCase& c, std::ostream* out) { *out << c.name; }
+
+std::string LookAlike(const std::string& name, char mark) {
+    std::string text;
+    for (unsigned char byte : name) {
+        if (byte < 0x80) text += static_cast<char>(byte);
+        else if (byte >= 0xC0) text += mark;  // a character's first byte
+    }
+    return text;
+}
+
+class WineUnicodeTest : public WineTest, public ::testing::WithParamInterface<UnicodeCase> {};
+
+TEST_P(WineUnicodeTest, OpensExactlyTheNamedFilesAndLeavesLookAlikesAlone) {
+    const UnicodeCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    const std::string script = Dir().File(c.script), record = Dir().File(c.record);
+    WriteFile(script, "0 ir 1 300 200\n1000 buttons 00 80\n");
+    const std::vector<std::string> lookAlikes = {LookAlike(c.script, c.lookAlike),
+                                                 LookAlike(std::string(c.log) + ".log", c.lookAlike),
+                                                 LookAlike(c.record, c.lookAlike)};
+    for (const std::string& name : lookAlikes) WriteFile(Dir().File(name), "untouched\n");
+    Run& run = Launch({"--script", script, "--record", record}, c.log);
+    ASSERT_TRUE(EndsWith(run, 0)) << Said(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+    EXPECT_EQ(ReadFile(record).rfind("# A Wii Remote session recorded by Tavolen", 0), 0u);
+    for (const std::string& name : lookAlikes) EXPECT_EQ(ReadFile(Dir().File(name)), "untouched\n") << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, WineUnicodeTest, ::testing::ValuesIn(kUnicodeNames),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Started as a console's prompt or the Start menu starts a window program
+// (no standard handles): the lines go to the starter's console, and without
+// one --help and --version show in a box.
+struct StartCase {
+    const char* name;
+    const char* how;  // win-probe start's
+    const char* argument;
+    int code;
+    std::string shown;  // the start of a line of win-probe's report
+};
+
+const StartCase kStarts[] = {
+    {"VersionInTheStartersConsole", "console", "--version", 0, "console: tavolen-sim " TAVOLEN_VERSION},
+    {"UsageErrorInTheStartersConsole", "console", "--bogus", 2,
+     "console: tavolen-sim: unknown option '--bogus'"},
+    {"HelpInABoxWithoutAConsole", "none", "--help", 0, "box tavolen-sim: usage: tavolen-sim [--script"},
+    {"VersionInABoxWithoutAConsole", "none", "--version", 0, "box tavolen-sim: tavolen-sim " TAVOLEN_VERSION},
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
+
+class WineStartTest : public WineTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(WineStartTest, ShowsItsLinesWhereTheUserSeesThem) {
+    const StartCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    Run& run = LaunchExactly({"start", c.how, TAVOLEN_SIM, c.argument}, "probe", WIN_PROBE);
+    ASSERT_TRUE(EndsWith(run, c.code));
+    const std::string report = "\n" + Printed(run);
+    EXPECT_NE(report.find("\n" + c.shown), std::string::npos) << report;
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, WineStartTest, ::testing::ValuesIn(kStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl+C and Ctrl+Break typed at the console the program was started from
+// are for the console's next program: the view stays, and closes later
+// through the close path.
+TEST_F(WineTest, CtrlCAtTheStartersConsoleNeitherEndsNorKills) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    const std::vector<std::string> script = Script(kOnePoint);
+    Run& run = LaunchExactly({"start", "ctrl-c", TAVOLEN_SIM, script[0], script[1], "--log", Dir().File("console.log")},
+                             "console", WIN_PROBE);
+    ASSERT_TRUE(EndsWith(run, 0));
+    EXPECT_EQ(CountLines(Printed(run), "after ctrl-c: running"), 1) << Printed(run);
     EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
 }
 
