@@ -52,57 +52,15 @@ int EndSession(HWND window) {
     return 0;
 }
 
-int PostQuit(HWND window) {
-    return PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
-}
-
-// Polls for up to 20 s until found() gives a window.
-template <class Find>
-HWND WaitForWindow(Find found) {
-    for (int i = 0; i < 1000; ++i) {
-        if (const HWND window = found()) return window;
-        Sleep(20);
+// The visible message box of a process, if it shows one.
+HWND FindBoxOf(DWORD process) {
+    HWND box = nullptr;
+    while ((box = FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        if (owner == process && IsWindowVisible(box)) return box;
     }
     return nullptr;
-}
-
-// The message box a process shows, if any.
-HWND FindBoxOf(DWORD process) {
-    struct Search {
-        DWORD process;
-        HWND box;
-    } search{process, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            char name[16] = {};
-            GetWindowThreadProcessId(window, &owner);
-            GetClassNameA(window, name, sizeof name);
-            if (owner != s->process || std::strcmp(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-            s->box = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.box;
-}
-
-// Every line of the console's screen up to the cursor, right-trimmed.
-void PrintConsole() {
-    const HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!GetConsoleScreenBufferInfo(screen, &info)) {
-        std::printf("no console text\n");
-        return;
-    }
-    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        std::string row(static_cast<std::size_t>(info.dwSize.X), ' ');
-        DWORD got = 0;
-        ReadConsoleOutputCharacterA(screen, row.data(), info.dwSize.X, COORD{0, y}, &got);
-        row.resize(row.find_last_not_of(' ') + 1);
-        std::printf("console: %s\n", row.c_str());
-    }
 }
 
 int Start(const std::string& how, int argc, char** argv) {
@@ -111,39 +69,45 @@ int Start(const std::string& how, int argc, char** argv) {
     FreeConsole();
     if (how != "none") {
         AllocConsole();
-        // The probe stays whatever is typed at its console.
-        SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);
+        SetConsoleCtrlHandler([](DWORD) -> BOOL { return TRUE; }, TRUE);  // the probe stays
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;  // and all three null
+    startup.dwFlags = STARTF_USESTDHANDLES;  // all three null
     PROCESS_INFORMATION child{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &child)) {
-        std::printf("cannot start: error %lu\n", GetLastError());
         return 2;
     }
-    if (how == "none") {
-        const DWORD process = child.dwProcessId;
-        if (const HWND box = WaitForWindow([&] { return FindBoxOf(process); })) {
-            char caption[64] = {}, text[2048] = {};
-            GetWindowTextA(box, caption, sizeof caption);
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            std::printf("box %s: %s\n", caption, text);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
+    HWND window = nullptr;
+    for (int i = 0; i < 1000 && how != "console" && window == nullptr; ++i, Sleep(20)) {
+        window = how == "none" ? FindBoxOf(child.dwProcessId) : FindView();
+    }
+    if (how == "none" && window != nullptr) {
+        char caption[64] = {}, text[2048] = {};
+        GetWindowTextA(window, caption, sizeof caption);
+        GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // the box's text
+        std::printf("box %s: %s\n", caption, text);
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
     } else if (how == "ctrl-c") {
-        const HWND view = WaitForWindow(FindView);
         GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
         GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0);
         const bool running = WaitForSingleObject(child.hProcess, 1000) == WAIT_TIMEOUT;
         std::printf("after ctrl-c: %s\n", running ? "running" : "ended");
-        if (view != nullptr) PostMessageA(view, WM_CLOSE, 0, 0);
+        PostMessageA(window, WM_CLOSE, 0, 0);
     }
     DWORD code = 2;
     if (WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(child.hProcess, &code);
-    if (how != "none") PrintConsole();
-    std::fflush(stdout);
+    // The console's lines up to its cursor.
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    const HANDLE out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    for (SHORT y = 0; how != "none" && GetConsoleScreenBufferInfo(out, &screen) && y <= screen.dwCursorPosition.Y; ++y) {
+        std::string row(static_cast<std::size_t>(screen.dwSize.X), ' ');
+        DWORD got = 0;
+        ReadConsoleOutputCharacterA(out, row.data(), screen.dwSize.X, COORD{0, y}, &got);
+        std::printf("console: %s\n", row.substr(0, row.find_last_not_of(' ') + 1).c_str());
+    }
     return static_cast<int>(code);
 }
 
@@ -156,6 +120,8 @@ int main(int argc, char** argv) {
     if (window == nullptr) return 1;
     if (std::strcmp(argv[1], "window") == 0) return PrintWindow(window);
     if (std::strcmp(argv[1], "end-session") == 0) return EndSession(window);
-    if (std::strcmp(argv[1], "quit") == 0) return PostQuit(window);
+    if (std::strcmp(argv[1], "quit") == 0) {
+        return PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
+    }
     return 2;
 }
