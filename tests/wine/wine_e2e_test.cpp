@@ -249,16 +249,16 @@ TEST_F(WineTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
 
 // Names outside the ANSI code page for the script, the log and the
 // recording: exactly those files are read and written, and the look-alikes
-// the code page makes of them (each such character 'O' or '?') stay as they were.
+// the code page makes of them stay as they were.
 struct UnicodeCase {
     const char* name;
-    std::vector<std::string> files;  // script, log (without ".log"), recording
-    char lookAlike;
+    std::vector<std::string> files;       // script, log (without ".log"), recording
+    std::vector<std::string> lookAlikes;  // each character outside the code page 'O' or '?'
 };
 
 const UnicodeCase kUnicodeNames[] = {
-    {"Greek", {"Ωscript.txt", "Ωmega", "Ωrec.txt"}, 'O'},
-    {"Japanese", {"台本.txt", "日本語", "記録簿.txt"}, '?'},
+    {"Greek", {"Ωscript.txt", "Ωmega", "Ωrec.txt"}, {"Oscript.txt", "Omega.log", "Orec.txt"}},
+    {"Japanese", {"台本.txt", "日本語", "記録簿.txt"}, {"??.txt", "???.log", "???.txt"}},
 };
 
 void PrintTo(const UnicodeCase& c, std::ostream* out) { *out << c.name; }
@@ -268,21 +268,14 @@ class WineUnicodeTest : public WineTest, public ::testing::WithParamInterface<Un
 TEST_P(WineUnicodeTest, OpensExactlyTheNamedFilesAndLeavesLookAlikesAlone) {
     const UnicodeCase& c = GetParam();
     ASSERT_NO_FATAL_FAILURE(StartDisplay());
-    const std::vector<std::string> names = {c.files[0], c.files[1] + ".log", c.files[2]};
-    std::vector<std::string> lookAlikes;
-    for (const std::string& name : names) {
-        std::string& lookAlike = lookAlikes.emplace_back();
-        for (unsigned char byte : name) {
-            if (byte < 0x80 || byte >= 0xC0) lookAlike += byte < 0x80 ? static_cast<char>(byte) : c.lookAlike;
-        }
-        WriteFile(Dir().File(lookAlike), "untouched\n");
-    }
-    WriteFile(Dir().File(names[0]), "0 ir 1 300 200\n1000 buttons 00 80\n");
-    Run& run = Launch({"--script", Dir().File(names[0]), "--record", Dir().File(names[2])}, c.files[1]);
+    for (const std::string& name : c.lookAlikes) WriteFile(Dir().File(name), "untouched\n");
+    const std::string script = Dir().File(c.files[0]), record = Dir().File(c.files[2]);
+    WriteFile(script, "0 ir 1 300 200\n1000 buttons 00 80\n");
+    Run& run = Launch({"--script", script, "--record", record}, c.files[1]);
     ASSERT_TRUE(EndsWith(run, 0)) << Said(run);
     EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
-    EXPECT_EQ(ReadFile(Dir().File(names[2])).rfind("# A Wii Remote session recorded by Tavolen", 0), 0u);
-    for (const std::string& name : lookAlikes) EXPECT_EQ(ReadFile(Dir().File(name)), "untouched\n") << name;
+    EXPECT_EQ(ReadFile(record).rfind("# A Wii Remote session recorded by Tavolen", 0), 0u);
+    for (const std::string& name : c.lookAlikes) EXPECT_EQ(ReadFile(Dir().File(name)), "untouched\n") << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, WineUnicodeTest, ::testing::ValuesIn(kUnicodeNames),
