@@ -68,6 +68,10 @@ void JoinStartersConsole() {
                                       nullptr);
     if (screen == INVALID_HANDLE_VALUE) return;
     const int console = _open_osfhandle(reinterpret_cast<intptr_t>(screen), _O_TEXT);
+    if (console < 0) {
+        CloseHandle(screen);
+        return;
+    }
     if (!outputGiven) PointAtConsole(stdout, 1, console);
     if (!errorGiven) PointAtConsole(stderr, 2, console);
     _close(console);
