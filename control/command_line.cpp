@@ -5,7 +5,9 @@
 #include <string>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "remote/printable_text.h"
 #include "remote/session_recorder.h"
 
@@ -23,11 +25,11 @@ const char* recordingProgram = nullptr;
 
 void AnswerHelpOrVersion(std::string_view argument, const char* program, const char* usage) {
     if (argument == "--help") {
-        std::printf("%s\n", usage);
+        ShowProgramText(program, usage);
         EndProcess(0);
     }
     if (argument == "--version") {
-        std::printf("%s %s\n", program, TAVOLEN_VERSION);
+        ShowProgramText(program, (std::string(program) + " " + TAVOLEN_VERSION).c_str());
         EndProcess(0);
     }
 }
@@ -35,13 +37,14 @@ void AnswerHelpOrVersion(std::string_view argument, const char* program, const c
 void AskForRecording(const char* path, const char* program) {
     recordingProgram = program;
     std::error_code error;
-    if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
+    const std::filesystem::path name = FilePath(path);
+    if (std::filesystem::symlink_status(name, error).type() != std::filesystem::file_type::not_found) {
         RefuseRecording(std::string("cannot record into ") + path +
                         ": it exists already, and a recording never replaces a file");
     }
-    const std::filesystem::path folder = std::filesystem::absolute(path, error).parent_path();
+    const std::filesystem::path folder = std::filesystem::absolute(name, error).parent_path();
     if (!std::filesystem::is_directory(folder, error)) {
-        RefuseRecording(std::string("cannot record into ") + path + ": no folder " + folder.string());
+        RefuseRecording(std::string("cannot record into ") + path + ": no folder " + PathText(folder));
     }
     recordPath = path;
 }

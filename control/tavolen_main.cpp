@@ -6,6 +6,7 @@
 #include "control/command_line.h"
 #include "control/startup.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "platform/standard_streams.h"
 #include "remote/session_recorder.h"
 
@@ -27,7 +28,8 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    KeepStandardStreamsOpen();
+    StartProgram("tavolen", &argc, &argv);
+    KeepStandardStreamsOpen();  // after the console is joined: no NUL handle hides it
     if (argc == 2) AnswerHelpOrVersion(argv[1], "tavolen", kUsage);
     const char* record = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -1,8 +1,10 @@
 // Requests to end the program that come from outside its window: on POSIX
 // systems the signals SIGINT, SIGTERM, SIGHUP, SIGQUIT and every other one
-// sent from outside that would end the process; on Windows the console's
-// Ctrl+C, Ctrl+Break and close events. Each one reaches the
-// program's one close path; none is handled inside a signal handler.
+// sent from outside that would end the process; on Windows the close,
+// log-off and shut-down events of the console the program was started from
+// (not Ctrl+C or Ctrl+Break typed there: see program_start.h). Each one
+// reaches the program's one close path; none is handled inside a signal
+// handler.
 #pragma once
 
 // Call first in main, before any other thread exists. From then on the

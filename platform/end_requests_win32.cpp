@@ -2,46 +2,35 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 namespace {
 
 // The watcher's callback; written once before the handler is installed.
 void (*endCallback)() = nullptr;
 
-// Runs on a thread the system starts for each console event. For a closing
-// console the system ends the process once this returns (or after a few
-// seconds), so the close path runs to its end first.
+// Runs on a thread the system starts for each console event. A window
+// program only borrows the console it was started from: Ctrl+C and
+// Ctrl+Break typed there are for the console's next program and go on to
+// the handler that drops them (see program_start.h). The console closing,
+// the user logging off and the system shutting down end the program through
+// the close path. The system ends the process as soon as this returns (or
+// after a few seconds): it never returns, and the close path ends the
+// process itself once the remote is back and the recording is written.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
         endCallback();
+        Sleep(INFINITE);
         return TRUE;
     default:
         return FALSE;
     }
 }
 
-// A standard stream that goes nowhere (no redirection given) is pointed at the
-// console, so that its lines show where the program was started.
-void UseConsoleForUnsetStream(DWORD which, std::FILE* stream) {
-    const HANDLE handle = GetStdHandle(which);
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) return;
-    std::freopen("CONOUT$", "w", stream);
-}
-
 }  // namespace
 
-// A window program has no console of its own. Started from a console, it
-// joins that console: Ctrl+C and Ctrl+Break typed there then reach it, and so
-// do its standard output and error, unless they are redirected.
 bool WatchForEndRequests(void (*onEnd)()) {
     endCallback = onEnd;
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        UseConsoleForUnsetStream(STD_OUTPUT_HANDLE, stdout);
-        UseConsoleForUnsetStream(STD_ERROR_HANDLE, stderr);
-    }
     return SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
 }

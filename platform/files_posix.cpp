@@ -43,3 +43,12 @@ FileIdentity ReadFileIdentity(std::FILE* file) {
     if (file == nullptr || fstat(fileno(file), &info) != 0) return {};
     return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
 }
+
+// File names here are bytes, taken as they come.
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+
+std::filesystem::path FilePath(const char* path) { return path; }
+
+std::string PathText(const std::filesystem::path& path) { return path.string(); }

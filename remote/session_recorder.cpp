@@ -196,5 +196,5 @@ void FinishRecording() {
         r.closed = true;
     }
     WriteOut(r, true);
-    if (!opened) std::remove(r.path.c_str());
+    if (!opened) RemoveFile(r.path.c_str());
 }

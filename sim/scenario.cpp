@@ -275,15 +275,16 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
 
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, FileIdentity* identity) {
     std::error_code status;
-    const std::filesystem::file_status kind = std::filesystem::status(path, status);
+    const std::filesystem::path name = FilePath(path);
+    const std::filesystem::file_status kind = std::filesystem::status(name, status);
     std::string why;
     if (std::filesystem::is_directory(kind)) {
         why = "a directory";
     } else if (std::filesystem::is_regular_file(kind) &&
-               std::filesystem::file_size(path, status) > kMaxScriptBytes && !status) {
+               std::filesystem::file_size(name, status) > kMaxScriptBytes && !status) {
         why = "larger than 16 MiB";
     }
-    std::FILE* file = why.empty() ? std::fopen(path, "rb") : nullptr;
+    std::FILE* file = why.empty() ? OpenFile(path, "rb") : nullptr;
     if (why.empty() && file == nullptr) why = std::strerror(errno);
     // Whatever it is (a pipe, a device), no more than the limit is read.
     std::string text;

@@ -13,6 +13,7 @@
 #include "control/startup.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/program_start.h"
 #include "platform/standard_streams.h"
 #include "remote/printable_text.h"
 #include "remote/session_recorder.h"
@@ -42,7 +43,7 @@ std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
 [[noreturn]] void Refuse(const std::string& what) {
     if (openLog != nullptr) std::fclose(openLog);  // first: it may be the recording
     FinishRecording();  // no remote was opened yet, so the recording goes
-    if (logCreated) std::remove(logPath);
+    if (logCreated) RemoveFile(logPath);
     std::fprintf(stderr, "tavolen-sim: %s\n", MaskControlCharacters(what).c_str());
     EndProcess(kUsageError);
 }
@@ -74,7 +75,8 @@ void OpenLogAndRecording() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    KeepStandardStreamsOpen();
+    StartProgram("tavolen-sim", &argc, &argv);
+    KeepStandardStreamsOpen();  // after the console is joined: no NUL handle hides it
     const char* script = nullptr;
     const char* scenarioName = nullptr;
     const char* record = nullptr;
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
     }
     if (record != nullptr) AskForRecording(record, "tavolen-sim");  // refuses an existing file
     std::error_code error;
-    if (logPath != nullptr && std::filesystem::is_directory(logPath, error)) {
+    if (logPath != nullptr && std::filesystem::is_directory(FilePath(logPath), error)) {
         Refuse(std::string("cannot write the log ") + logPath + ": it is a directory");
     }
 

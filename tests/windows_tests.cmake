@@ -17,6 +17,14 @@ target_link_libraries(hid_backend_win32_tests PRIVATE Threads::Threads ${TAVOLEN
                       GTest::gtest_main)
 gtest_discover_tests(hid_backend_win32_tests DISCOVERY_TIMEOUT 30 ${test_properties})
 
+# The view's message loop, with the remote's shutdown counted.
+add_executable(sensor_view_win32_tests
+  sensor_view_win32_test.cpp
+  ${PROJECT_SOURCE_DIR}/view/sensor_view_win32.cpp
+)
+target_link_libraries(sensor_view_win32_tests PRIVATE tavolen_sim user32 gdi32 GTest::gtest_main)
+gtest_discover_tests(sensor_view_win32_tests DISCOVERY_TIMEOUT 30 ${test_properties})
+
 # The end-to-end tests run the Windows programs under Wine on an Xvfb of
 # each test's own, with the harness of the Linux end-to-end tests built for
 # this machine as a project of its own.
@@ -36,6 +44,7 @@ ExternalProject_Add(wine_e2e
     -DTAVOLEN_SIM_EXE=$<TARGET_FILE:tavolen-sim>
     -DTAVOLEN_EXE=$<TARGET_FILE:tavolen>
     -DWIN_PROBE_EXE=$<TARGET_FILE:win-probe>
+    -DTAVOLEN_VERSION=${PROJECT_VERSION}
     -DWINE_RUNNER=${PROJECT_SOURCE_DIR}/scripts/wine-session.sh|exec|${CMAKE_BINARY_DIR}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON

@@ -10,7 +10,9 @@
 // when no visible window could be made.
 bool CreateSensorView();
 
-// Runs the view's event loop until the quit request comes; returns its code.
+// Runs the view's event loop until the destroy handler has run and a quit
+// request comes; returns 0. A quit request that comes first (from outside)
+// runs the destroy handler.
 int RunSensorView();
 
 // From the reader: repaint the whole window from RemoteState. Returns at once;

@@ -103,9 +103,14 @@ void PaintView(HWND window) {
 }
 
 // The destroy handler. Runs its steps once, however many destroy
-// notifications arrive (Escape, the reader's close, the close box).
+// notifications arrive (Escape, the reader's close, the close box). A later
+// one posts the quit request again: a modal loop (moving or sizing the
+// window) may have taken the first one, and the loop would wait for ever.
 void HandleDestroy() {
-    if (destroyHandled) return;
+    if (destroyHandled) {
+        PostQuitMessage(0);
+        return;
+    }
     destroyHandled = true;
     DeleteObject(pen);
     DeleteObject(brush);
@@ -198,7 +203,14 @@ int RunSensorView() {
     MSG message;
     for (;;) {
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0) return static_cast<int>(message.wParam);
+        if (got == 0 && destroyHandled) return 0;
+        if (got == 0) {
+            // A quit request from outside (another program's
+            // PostThreadMessage): close as the close box would; the
+            // handler's own quit request ends the loop.
+            SendMessageA(viewWindow.load(std::memory_order_relaxed), WM_DESTROY, 0, 0);
+            continue;
+        }
         if (got == -1) {
             // The queue itself failed: close as the close box would.
             SendMessageA(viewWindow.load(std::memory_order_relaxed), WM_DESTROY, 0, 0);

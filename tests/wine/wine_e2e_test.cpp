@@ -28,14 +28,19 @@ protected:
         return text;
     }
 
+    // Standard output, likewise.
+    std::string Printed(const Run& run) const {
+        std::string text = Stdout(run);
+        std::erase(text, '\r');
+        return text;
+    }
+
     // Runs win-probe with command on the test's display; its output.
     std::string Probe(const std::string& command) {
         const std::string name = "probe-" + std::to_string(++probes_);
         Run& run = LaunchExactly({command}, name, WIN_PROBE);
         EXPECT_TRUE(EndsWith(run, 0)) << "win-probe " << command;
-        std::string text = Stdout(run);
-        std::erase(text, '\r');
-        return text;
+        return Printed(run);
     }
 
     // The view's client area in screen pixels, as Windows tells it.
@@ -104,7 +109,7 @@ TEST_F(WineTest, WindowIsWnd001At1010Outer520By420HoldingTheWholeField) {
     EXPECT_TRUE(EndsWith(run, 0));
 }
 
-enum class Ending { Escape, CloseBox, HomeButton, TaskKill, LogOff };
+enum class Ending { Escape, CloseBox, HomeButton, TaskKill, LogOff, OutsideQuit };
 
 struct EndingCase {
     const char* name;
@@ -118,6 +123,7 @@ const EndingCase kEndings[] = {
     {"HomeButton", "0 ir 1 300 200\n1500 buttons 00 80\n", Ending::HomeButton},
     {"WmCloseFromTaskkill", kOnePoint, Ending::TaskKill},
     {"LogOff", kOnePoint, Ending::LogOff},
+    {"QuitPostedFromOutside", kOnePoint, Ending::OutsideQuit},
 };
 
 void PrintTo(const EndingCase& c, std::ostream* out) { *out << c.name; }
@@ -145,6 +151,9 @@ TEST_P(WineEndingTest, SendsTheWholeSequenceOnceAndEndsWithZero) {
         break;
     case Ending::LogOff:
         EXPECT_EQ(Probe("end-session"), "query-end-session 1\n");
+        break;
+    case Ending::OutsideQuit:
+        EXPECT_EQ(Probe("quit"), "");
         break;
     }
     ASSERT_TRUE(EndsWith(run, 0));
@@ -237,6 +246,84 @@ TEST_F(WineTest, NoDisplayEndsWithOneAfterPuttingTheRemoteBack) {
     EXPECT_EQ(CountLines(Said(run), "Tavolen cannot open its window."), 1) << Said(run);
     EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
 }
+
+// Names outside the ANSI code page for the script, the log and the
+// recording: exactly those files are read and written, and the look-alikes
+// the code page makes of them stay as they were.
+struct UnicodeCase {
+    const char* name;
+    std::vector<std::string> files;       // script, log (without ".log"), recording
+    std::vector<std::string> lookAlikes;  // each character outside the code page 'O' or '?'
+};
+
+const UnicodeCase kUnicodeNames[] = {
+    {"Greek", {"Ωscript.txt", "Ωmega", "Ωrec.txt"}, {"Oscript.txt", "Omega.log", "Orec.txt"}},
+    {"Japanese", {"台本.txt", "日本語", "記録簿.txt"}, {"??.txt", "???.log", "???.txt"}},
+};
+
+void PrintTo(const UnicodeCase& c, std::ostream* out) { *out << c.name; }
+
+class WineUnicodeTest : public WineTest, public ::testing::WithParamInterface<UnicodeCase> {};
+
+TEST_P(WineUnicodeTest, OpensExactlyTheNamedFilesAndLeavesLookAlikesAlone) {
+    const UnicodeCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    for (const std::string& name : c.lookAlikes) WriteFile(Dir().File(name), "untouched\n");
+    const std::string script = Dir().File(c.files[0]), record = Dir().File(c.files[2]);
+    WriteFile(script, "0 ir 1 300 200\n1000 buttons 00 80\n");
+    Run& run = Launch({"--script", script, "--record", record}, c.files[1]);
+    ASSERT_TRUE(EndsWith(run, 0)) << Said(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+    EXPECT_EQ(ReadFile(record).rfind("# A Wii Remote session recorded by Tavolen", 0), 0u);
+    for (const std::string& name : c.lookAlikes) EXPECT_EQ(ReadFile(Dir().File(name)), "untouched\n") << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, WineUnicodeTest, ::testing::ValuesIn(kUnicodeNames),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Started as a console's prompt or the Start menu starts a window program:
+// the lines show in the starter's console, and without one --help and
+// --version show in a box. Ctrl+C and Ctrl+Break typed at that console later
+// leave the program running; it ends later through the close path.
+struct StartCase {
+    const char* name;
+    std::vector<std::string> how;  // win-probe start's HOW, then the arguments
+    int code;
+    std::string shown;  // a line of win-probe's report starts with it
+};
+
+const StartCase kStarts[] = {
+    {"VersionInTheConsole", {"console", "--version"}, 0, "console: tavolen-sim " TAVOLEN_VERSION},
+    {"UsageErrorInTheConsole", {"console", "--bogus"}, 2, "console: tavolen-sim: unknown option '--bogus'"},
+    {"HelpInABoxWithoutConsole", {"none", "--help"}, 0, "box tavolen-sim: usage: tavolen-sim [--script"},
+    {"VersionInABoxWithoutConsole", {"none", "--version"}, 0, "box tavolen-sim: tavolen-sim " TAVOLEN_VERSION},
+    {"CtrlCAtTheConsoleNeitherEndsNorKills", {"ctrl-c", "--script", "", "--log", ""}, 0, "after ctrl-c: running"},
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
+
+class WineStartTest : public WineTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(WineStartTest, ShowsItsLinesWhereTheUserSeesThem) {
+    const StartCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    std::vector<std::string> words = {"start", c.how[0], TAVOLEN_SIM};
+    words.insert(words.end(), c.how.begin() + 1, c.how.end());
+    const bool runs = c.how[0] == "ctrl-c";  // a whole run: the script and the log
+    if (runs) {
+        words[4] = Script(kOnePoint)[1];
+        words[6] = Dir().File("probe.log");
+    }
+    Run& run = LaunchExactly(words, "probe", WIN_PROBE);
+    ASSERT_TRUE(EndsWith(run, c.code));
+    EXPECT_NE(("\n" + Printed(run)).find("\n" + c.shown), std::string::npos) << Printed(run);
+    if (runs) {
+        EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, WineStartTest, ::testing::ValuesIn(kStarts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The real program over Wine's hid.dll: Wine's own virtual mouse and
 // keyboard are there, no remote.

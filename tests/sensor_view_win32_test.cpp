@@ -1,0 +1,60 @@
+// Once the destroy handler has run and a modal loop (moving or sizing the
+// window) has taken its quit request, a later Escape, close box or WM_CLOSE
+// still ends the view's loop, the remote shut down once. Each case runs in a
+// process of its own (the view is made once per process), on the display of
+// the Wine session.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "control/main_reader.h"
+#include "view/sensor_view.h"
+
+namespace {
+
+std::atomic<int> shutDowns{0};
+bool stuck = false;
+
+struct LaterEnding {
+    const char* name;
+    UINT message;
+    WPARAM wParam;
+};
+
+const LaterEnding kLaterEndings[] = {
+    {"Escape", WM_KEYDOWN, VK_ESCAPE},
+    {"CloseBox", WM_SYSCOMMAND, SC_CLOSE},
+    {"WmClose", WM_CLOSE, 0},
+};
+
+void PrintTo(const LaterEnding& c, std::ostream* out) { *out << c.name; }
+
+class SwallowedQuit : public ::testing::TestWithParam<LaterEnding> {};
+
+TEST_P(SwallowedQuit, ALaterEndingStillEndsTheLoop) {
+    ASSERT_TRUE(CreateSensorView());
+    const HWND view = FindWindowA("wnd-001", "Tavolen");
+    SendMessageA(view, WM_KEYDOWN, VK_ESCAPE, 0);
+    MSG quit;  // taken as the modal loop takes it
+    ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    PostMessageA(view, GetParam().message, GetParam().wParam, 0);
+    // A loop still running after 10 s is ended by a timer, and fails.
+    SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) {
+        stuck = true;
+        PostQuitMessage(0);
+    });
+    EXPECT_EQ(RunSensorView(), 0);
+    EXPECT_FALSE(stuck) << "the loop did not end";
+    EXPECT_EQ(shutDowns, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, SwallowedQuit, ::testing::ValuesIn(kLaterEndings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+// The device side of the close, counted: no remote here.
+void ShutDownRemote() { ++shutDowns; }
+void ResendReportingMode() {}
