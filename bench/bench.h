@@ -33,19 +33,27 @@ struct Column {
     std::string title;
     std::string driver;   // SDL_VIDEODRIVER
     std::string display;  // DISPLAY, x11 only
+    int serverPid = 0;    // the display server's process, 0 when there is none
+};
+
+// One round's processor measurement: the program, then the bare window.
+struct Pair {
+    Figures program, bare;
 };
 
 struct ColumnResult {
     bool ran = false;
-    std::optional<Figures> latency100, latency1000, cpu, baseline;
+    std::vector<Figures> latency100, latency1000;  // one a round
+    std::vector<Pair> pairs;                       // one a round
     std::vector<double> startupFrameMs, startupRepaintMs;
+    int failed = 0;     // runs that gave no figures
     int unsettled = 0;  // runs whose first repaint came after the window began
 };
 
 struct Plan {
     int warmupMs = 1000;
     int windowMs = 10000;
-    int startupRuns = 4;  // short runs for start-up alone, besides the others
+    int rounds = 5;       // each: latency at 100 and 1000/s, one pair
     bool record = false;  // the program runs record the session
 };
 
