@@ -192,7 +192,8 @@ void PrintTable(const std::vector<Column>& columns, const std::vector<ColumnResu
             std::printf("  %-17s figures only: no display server to judge against\n", title);
             continue;
         }
-        auto Say = [&](const char* what, const std::vector<double>& values, double limit, bool strict, const char* unit) {
+        auto Say = [&](const char* what, const std::vector<double>& values, double limit, bool strict, const char* unit,
+                       const char* count = "runs") {
             if (values.empty()) {
                 std::printf("  %-17s %-58s %-6s %s\n", title, what, "MISSED", "no figures");
                 return;
@@ -200,11 +201,12 @@ void PrintTable(const std::vector<Column>& columns, const std::vector<ColumnResu
             const double median = FindMedian(values);
             const bool met = strict ? median < limit : median <= limit;
             std::printf("  %-17s %-58s %-6s %s\n", title, what, met ? "met" : "MISSED",
-                        FormatSpread(values, "%.3f", unit).c_str());
+                        FormatSpread(values, "%.3f", unit, count).c_str());
         };
-        Say("processor ratio program / bare window at most 0.8", CollectRatios(r, "cpu_per_s"), kRatioTarget, false, "");
+        Say("processor ratio program / bare window at most 0.8", CollectRatios(r, "cpu_per_s"), kRatioTarget, false, "",
+            "pairs");
         Say("display server ratio program / bare window at most 0.5", CollectRatios(r, "server_per_s"),
-            kServerRatioTarget, false, "");
+            kServerRatioTarget, false, "", "pairs");
         Say("99th-percentile latency at 100/s under 1 ms", Collect(r.latency100, "latency_p99_ms"),
             kLatencyP99TargetMs, true, " ms");
         Say("maximum latency at 100/s under 5 ms", Collect(r.latency100, "latency_max_ms"), kLatencyMaxTargetMs,
