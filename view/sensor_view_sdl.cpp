@@ -48,13 +48,13 @@ Uint32 modeEvent;
 // Owned by the view's thread.
 SDL_Window* viewWindow;
 bool destroyHandled;
+bool quitUnqueued;       // the quit request could not be queued: end anyway
 // The picture lives in the window's surface, from which the display is sent
 // what changed. A surface marked with &pictureMark holds the whole picture
 // of the crosses centred at drawnCentres; a new surface (SDL makes one after
 // a resize) starts unmarked, so it is drawn whole.
 char pictureMark;
 SDL_Point drawnCentres[kCrosses];
-bool quitUnqueued;       // the quit request could not be queued: end anyway
 
 bool PushViewEvent(Uint32 type, Sint32 code = 0) {
     SDL_Event event;
