@@ -22,6 +22,14 @@ int64_t ReadNowNs();
 // when there are none.
 double ComputeQuantile(const std::vector<double>& sorted, double q);
 
+// Processor time, user and system, in seconds: this process has used; a
+// process has used, all its threads (0 when it cannot be read); the whole
+// machine has spent busy (not idle, not waiting for the disk), every
+// processor, since it started.
+double ReadOwnCpuSeconds();
+double ReadProcessCpuSeconds(int pid);
+double ReadMachineBusySeconds();
+
 // The child's side (tavolen-bench --child ...): runs the measurement its
 // arguments name, writes its figures to kResultFd and ends the process.
 [[noreturn]] void RunChild(int argc, char** argv);
