@@ -22,6 +22,14 @@ int64_t ReadNowNs();
 // when there are none.
 double ComputeQuantile(const std::vector<double>& sorted, double q);
 
+// Processor time, user and system, in seconds: this process has used; a
+// process has used, all its threads (0 when it cannot be read); the whole
+// machine has spent busy (not idle, not waiting for the disk), every
+// processor, since it started.
+double ReadOwnCpuSeconds();
+double ReadProcessCpuSeconds(int pid);
+double ReadMachineBusySeconds();
+
 // The child's side (tavolen-bench --child ...): runs the measurement its
 // arguments name, writes its figures to kResultFd and ends the process.
 [[noreturn]] void RunChild(int argc, char** argv);
@@ -33,19 +41,27 @@ struct Column {
     std::string title;
     std::string driver;   // SDL_VIDEODRIVER
     std::string display;  // DISPLAY, x11 only
+    int serverPid = 0;    // the display server's process, 0 when there is none
+};
+
+// One round's processor measurement: the program, then the bare window.
+struct Pair {
+    Figures program, bare;
 };
 
 struct ColumnResult {
     bool ran = false;
-    std::optional<Figures> latency100, latency1000, cpu, baseline;
+    std::vector<Figures> latency100, latency1000;  // one a round
+    std::vector<Pair> pairs;                       // one a round
     std::vector<double> startupFrameMs, startupRepaintMs;
+    int failed = 0;     // runs that gave no figures
     int unsettled = 0;  // runs whose first repaint came after the window began
 };
 
 struct Plan {
     int warmupMs = 1000;
     int windowMs = 10000;
-    int startupRuns = 4;  // short runs for start-up alone, besides the others
+    int rounds = 5;       // each: latency at 100 and 1000/s, one pair
     bool record = false;  // the program runs record the session
 };
 

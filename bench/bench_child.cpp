@@ -1,4 +1,4 @@
-// tavolen-bench's child: the measured program run and the baseline window,
+// tavolen-bench's child: the measured program run and the bare window,
 // the hooks that time them and the figures they write to descriptor 3.
 //
 // How a frame is tied to the report it shows: the hand-off hook (the
@@ -34,6 +34,9 @@
 
 #include "bench/bench.h"
 #include "control/startup.h"
+#include "remote/hid_channel.h"
+#include "remote/ir_setup.h"
+#include "remote/remote_reports.h"
 #include "remote/session_recorder.h"
 #include "sim/scenario.h"
 #include "sim/sim_remote.h"
@@ -67,20 +70,16 @@ void SleepUntilNs(int64_t ns) {
     }
 }
 
-double ReadCpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-enum class ChildKind { Latency, Cpu, Baseline };
+enum class ChildKind { Latency, Cpu, Bare };
 
 struct ChildSettings {
     ChildKind kind = ChildKind::Latency;
     int rate = 100;        // reports per second
-    double fps = 100;      // Baseline: frames per second
+    double fps = 100;      // Bare: frames per second
     int warmupMs = 1000;   // after kSettleMs, before the window
     int windowMs = 10000;
     bool record = false;   // the program records the session (--record)
+    int serverPid = 0;     // the display server's process, 0 for none
 };
 
 struct FrameRecord {
@@ -149,6 +148,7 @@ struct WindowSnapshot {
     int64_t ns = 0;
     double cpuSeconds = 0;
     double machineBusySeconds = 0;  // every processor, every process
+    double serverCpuSeconds = 0;    // the display server's
     uint32_t handedOff = 0;
     uint32_t frames = 0;
 };
@@ -158,40 +158,27 @@ struct Window {
     std::atomic<bool> done{false};
 };
 
-// Processor time the whole machine has spent busy (not idle, not waiting
-// for the disk) since it started, from the first line of /proc/stat.
-double ReadMachineBusySeconds() {
-    std::ifstream in("/proc/stat");
-    std::string cpu;
-    double ticks[8] = {};
-    in >> cpu;
-    for (double& value : ticks) in >> value;
-    const double busy = ticks[0] + ticks[1] + ticks[2] + ticks[5] + ticks[6] + ticks[7];
-    return busy / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-WindowSnapshot TakeSnapshot() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+WindowSnapshot TakeSnapshot(int serverPid) {
     WindowSnapshot snapshot;
-    snapshot.cpuSeconds = ReadCpuSeconds(usage);
+    snapshot.cpuSeconds = ReadOwnCpuSeconds();
     snapshot.machineBusySeconds = ReadMachineBusySeconds();
+    if (serverPid > 0) snapshot.serverCpuSeconds = ReadProcessCpuSeconds(serverPid);
     snapshot.handedOff = record.handedOff.load(std::memory_order_acquire);
     snapshot.frames = record.frameCount.load(std::memory_order_relaxed);
     snapshot.ns = ReadNowNs();
     return snapshot;
 }
 
-// Waits for time 0 (the remote's opening, or the baseline's start), then takes
+// Waits for time 0 (the remote's opening), then takes
 // the window's two snapshots. It sleeps the whole time in between.
 void RunMonitor(const ChildSettings& settings, Window* window) {
     int64_t zero = 0;
     while ((zero = record.openNs.load(std::memory_order_acquire)) == 0) SleepUntilNs(ReadNowNs() + 2'000'000);
     const int64_t startNs = zero + int64_t{kSettleMs + settings.warmupMs} * 1'000'000;
     SleepUntilNs(startNs);
-    window->start = TakeSnapshot();
+    window->start = TakeSnapshot(settings.serverPid);
     SleepUntilNs(startNs + int64_t{settings.windowMs} * 1'000'000);
-    window->end = TakeSnapshot();
+    window->end = TakeSnapshot(settings.serverPid);
     window->done.store(true, std::memory_order_release);
 }
 
@@ -224,13 +211,16 @@ std::vector<double> MeasureLatencies(uint32_t first, uint32_t last) {
     return latencies;
 }
 
-void PutWindowFigures(ResultWriter& out, const Window& window) {
+void PutWindowFigures(ResultWriter& out, const Window& window, const ChildSettings& settings) {
     const double seconds = static_cast<double>(window.end.ns - window.start.ns) * 1e-9;
     out.Put("window_s", seconds);
     const double cpu = window.end.cpuSeconds - window.start.cpuSeconds;
     out.Put("cpu_per_s", cpu / seconds);
-    // What the rest of the machine (Xvfb included) kept busy meanwhile.
-    out.Put("others_per_s", (window.end.machineBusySeconds - window.start.machineBusySeconds - cpu) / seconds);
+    const double server = window.end.serverCpuSeconds - window.start.serverCpuSeconds;
+    if (settings.serverPid > 0) out.Put("server_per_s", server / seconds);
+    // What the rest of the machine kept busy meanwhile.
+    const double machine = window.end.machineBusySeconds - window.start.machineBusySeconds;
+    out.Put("others_per_s", (machine - cpu - server) / seconds);
     out.Put("reports", window.end.handedOff - window.start.handedOff);
     out.Put("frames", window.end.frames - window.start.frames);
     rusage usage{};
@@ -238,14 +228,14 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
     out.Put("maxrss_kib", static_cast<double>(usage.ru_maxrss));
 }
 
-[[noreturn]] void RunProgramChild(const ChildSettings& settings) {
-    const int64_t endMs = kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs;
-    record.recordLatency = settings.kind == ChildKind::Latency;
-    if (record.recordLatency) {
-        const std::size_t reports = static_cast<std::size_t>(settings.rate) * (endMs / 1000 + 5);
-        record.handOffNs.assign(reports, 0);
-        record.frames.reserve(reports + 1000);
-    }
+int64_t ComputeEndMs(const ChildSettings& settings) {
+    return kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs;
+}
+
+// The simulated remote of every run: four points moving at the run's rate,
+// point 1 numbering the reports, and HOME once the window is over.
+void SetUpSimulatedRemote(const ChildSettings& settings) {
+    const int64_t endMs = ComputeEndMs(settings);
     Scenario scenario;
     BuiltInScenario("demo", &scenario);
     scenario.rate = settings.rate;
@@ -258,6 +248,17 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
     SimUseScenario(scenario);
     simOpenedHook = NoteOpened;
     simHandOffHook = NumberReport;
+}
+
+[[noreturn]] void RunProgramChild(const ChildSettings& settings) {
+    const int64_t endMs = ComputeEndMs(settings);
+    record.recordLatency = settings.kind == ChildKind::Latency;
+    if (record.recordLatency) {
+        const std::size_t reports = static_cast<std::size_t>(settings.rate) * (endMs / 1000 + 5);
+        record.handOffNs.assign(reports, 0);
+        record.frames.reserve(reports + 1000);
+    }
+    SetUpSimulatedRemote(settings);
     viewFrameHook = NoteFrame;
 
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
@@ -292,7 +293,7 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
         out.Put("settled", firstRepaint < window.start.ns ? 1 : 0);
     }
     if (complete) {
-        PutWindowFigures(out, window);
+        PutWindowFigures(out, window, settings);
         if (record.recordLatency) {
             const std::vector<double> latencies = MeasureLatencies(window.start.handedOff, window.end.handedOff);
             out.Put("latency_n", static_cast<double>(latencies.size()));
@@ -308,35 +309,41 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
     std::_Exit(code);
 }
 
-// The baseline: a window like the view's (same size, software renderer, the
-// view's hints) that clears and draws four moving crosses at a fixed frame
-// rate, paced by sleeping to each frame's time; no remote, no reader.
-[[noreturn]] void RunBaselineChild(const ChildSettings& settings) {
+// The bare window: the same simulated remote at the same rate, read by a
+// thread that only decodes, beside a window that sends whole frames (the
+// software renderer clears it, draws the four crosses of RemoteState and
+// presents it all) at a fixed frame rate, paced by sleeping to each frame's
+// time. What the program adds to it is the hand-off to the view and the view.
+[[noreturn]] void RunBareChild(const ChildSettings& settings) {
+    const auto fail = [](const char* what) {
+        std::fprintf(stderr, "bare window: %s: %s\n", what, SDL_GetError());
+        std::_Exit(1);
+    };
+    SetUpSimulatedRemote(settings);
     SDL_SetHint(SDL_HINT_RENDER_LINE_METHOD, "1");
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "baseline: %s\n", SDL_GetError());
-        std::_Exit(1);
-    }
-    SDL_Window* sdlWindow = SDL_CreateWindow("Tavolen baseline", 10, 10, 520, 420,
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) fail("SDL_Init");
+    SDL_Window* sdlWindow = SDL_CreateWindow("Tavolen bare window", 10, 10, 520, 420,
                                              SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     SDL_Renderer* renderer = sdlWindow == nullptr ? nullptr : SDL_CreateRenderer(sdlWindow, -1, SDL_RENDERER_SOFTWARE);
-    if (renderer == nullptr) {
-        std::fprintf(stderr, "baseline: %s\n", SDL_GetError());
-        std::_Exit(1);
-    }
-    const int64_t start = ReadNowNs();
-    record.openNs.store(start, std::memory_order_release);
+    if (renderer == nullptr) fail("window");
+    const int32_t handle = OpenHidHandle(0x057E, 0x0306);
+    if (handle < 0) fail("the simulated remote did not open");
+    deviceHandle.store(handle);
+    SetUpIrCamera();
+    std::atomic<bool> reading{true};
+    std::thread reader([&reading] {
+        while (reading.load(std::memory_order_relaxed)) ReadRemoteReport();
+    });
     Window window;
     std::thread monitor(RunMonitor, settings, &window);
+
+    const int64_t start = record.openNs.load(std::memory_order_acquire);
     const int64_t periodNs = static_cast<int64_t>(1e9 / settings.fps);
-    const int64_t endNs = start + int64_t{kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs} * 1'000'000;
-    int64_t nextNs = start;
-    int frame = 0;
+    const int64_t endNs = start + ComputeEndMs(settings) * 1'000'000;
     bool quit = false;
-    while (!quit && nextNs < endNs) {
+    for (int64_t nextNs = start; !quit && nextNs < endNs; nextNs += periodNs) {
         SleepUntilNs(nextNs);
-        nextNs += periodNs;
         SDL_Event event;
         while (SDL_PollEvent(&event) != 0) {
             if (event.type == SDL_QUIT) quit = true;
@@ -344,22 +351,24 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
         SDL_SetRenderDrawColor(renderer, 0xFF, 0xFF, 0xFF, 0xFF);
         SDL_RenderClear(renderer);
         SDL_SetRenderDrawColor(renderer, 0x00, 0x00, 0x00, 0xFF);
-        for (int k = 0; k < 4; ++k) {
-            const int cx = 20 + (frame * (k + 1) + 97 * k) % 480;
-            const int cy = 20 + (frame * (k + 2) + 71 * k) % 340;
+        for (const IrPoint& point : RemoteState.ir) {
+            const int cx = point.x.load(std::memory_order_relaxed) / 2;
+            const int cy = point.y.load(std::memory_order_relaxed) / 2;
             SDL_RenderDrawLine(renderer, cx - 4, cy, cx + 4, cy);
             SDL_RenderDrawLine(renderer, cx, cy - 4, cx, cy + 4);
         }
         SDL_RenderPresent(renderer);
-        ++frame;
         record.frameCount.fetch_add(1, std::memory_order_relaxed);
     }
+    reading.store(false, std::memory_order_relaxed);
+    CloseHidHandle(handle);  // a read waiting in the reader returns
+    reader.join();
     const bool complete = window.done.load(std::memory_order_acquire);
     if (complete) monitor.join(); else monitor.detach();
     ResultWriter out;
     out.Put("exit_code", 0);
     out.Put("complete", complete ? 1 : 0);
-    if (complete) PutWindowFigures(out, window);
+    if (complete) PutWindowFigures(out, window, settings);
     out.Close();
     std::fflush(nullptr);
     std::_Exit(0);
@@ -374,7 +383,7 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
         const char* value = argv[i + 1];
         if (name == "--kind") {
             const std::string_view kind = value;
-            settings.kind = kind == "cpu" ? ChildKind::Cpu : kind == "baseline" ? ChildKind::Baseline : ChildKind::Latency;
+            settings.kind = kind == "cpu" ? ChildKind::Cpu : kind == "bare" ? ChildKind::Bare : ChildKind::Latency;
         } else if (name == "--rate") {
             settings.rate = std::atoi(value);
         } else if (name == "--fps") {
@@ -385,9 +394,11 @@ void PutWindowFigures(ResultWriter& out, const Window& window) {
             settings.windowMs = std::atoi(value);
         } else if (name == "--record") {
             settings.record = std::string_view(value) == "1";
+        } else if (name == "--server-pid") {
+            settings.serverPid = std::atoi(value);
         }
     }
-    if (settings.kind == ChildKind::Baseline) RunBaselineChild(settings);
+    if (settings.kind == ChildKind::Bare) RunBareChild(settings);
     RunProgramChild(settings);
 }
 

@@ -11,15 +11,19 @@ foreach(row
     "latency at 100/s: 99th percentile"
     "latency at 1000/s: maximum"
     "repaints waiting in the queue, most, at 1000/s"
-    "processor ratio program / baseline"
+    "processor ratio program / bare window"
+    "display server ratio program / bare window"
     "peak resident memory: program")
   string(FIND "${output}" "${row}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the table lacks the row '${row}'")
   endif()
 endforeach()
-# Every row carries a figure, not a dash: each measurement ran.
-string(REGEX MATCH "\n[^\n|]+\\| - " missing "${output}")
-if(missing)
-  message(FATAL_ERROR "a figure is missing:${missing}")
-endif()
+# Every row carries a figure, not a dash: each measurement ran. Only the
+# display server's rows have none, as the offscreen driver has no server.
+string(REGEX MATCHALL "\n[^\n|]+\\| - " missing "${output}")
+foreach(row IN LISTS missing)
+  if(NOT row MATCHES "^\ndisplay server")
+    message(FATAL_ERROR "a figure is missing:${row}")
+  endif()
+endforeach()

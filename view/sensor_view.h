@@ -36,11 +36,21 @@ void RequestClose();
 // request (exposed or resized), or the reader's repaint request.
 enum class PaintCause { First, Exposed, Repaint };
 
+// A rectangle of the window, in client pixels.
+struct ViewRect {
+    int x, y, w, h;
+};
+
 // What one presented frame showed, for a measurement hook.
 struct ViewFrame {
     PaintCause cause;
     int32_t drawnX[4];      // the camera x of each point as drawn
     uint32_t repaintEvent;  // the event type of the reader's repaint requests
+    // The rectangles handed to the display for this frame: the whole window,
+    // only the places that changed, or none; -1 where the window system
+    // decides that itself.
+    int sentCount = -1;
+    ViewRect sent[8] = {};
 };
 
 // Called on the view's thread right after each frame is presented; nullptr

@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,9 @@ constexpr int kWindowY = 10;
 constexpr int kOuterWidth = 520;
 constexpr int kOuterHeight = 420;
 constexpr int kArm = 4;  // pixels each side of a cross's centre
+constexpr int kBox = 2 * kArm + 1;  // a cross covers a 9 x 9 box
+constexpr int kCrosses = 4;
+constexpr int kMostDamage = 2 * kCrosses;  // each cross's old and new box
 
 // Where the view is in its life; the reader's requests read it.
 enum ViewPhase : int { kNoView, kViewOpen, kViewDestroyed };
@@ -44,9 +48,14 @@ Uint32 modeEvent;
 
 // Owned by the view's thread.
 SDL_Window* viewWindow;
-SDL_Renderer* renderer;  // the drawing resources; nullptr once destroyed
 bool destroyHandled;
 bool quitUnqueued;       // the quit request could not be queued: end anyway
+// The picture lives in the window's surface, from which the display is sent
+// what changed. A surface marked with &pictureMark holds the whole picture
+// of the crosses centred at drawnCentres; a new surface (SDL makes one after
+// a resize) starts unmarked, so it is drawn whole.
+char pictureMark;
+SDL_Point drawnCentres[kCrosses];
 
 bool PushViewEvent(Uint32 type, Sint32 code = 0) {
     SDL_Event event;
@@ -56,28 +65,88 @@ bool PushViewEvent(Uint32 type, Sint32 code = 0) {
     return SDL_PushEvent(&event) == 1;
 }
 
-// A camera point at (x, y) lands on client pixel (x / 2, y / 2); each arm
-// covers four pixels either side of the centre, ends included. Returns the
-// camera x it drew.
-int32_t DrawCross(const IrPoint& point) {
-    const int32_t x = point.x.load(std::memory_order_relaxed);
-    const int cx = x / 2;
-    const int cy = point.y.load(std::memory_order_relaxed) / 2;
-    SDL_RenderDrawLine(renderer, cx - kArm, cy, cx + kArm, cy);
-    SDL_RenderDrawLine(renderer, cx, cy - kArm, cx, cy + kArm);
-    return x;
+// The box a cross centred at c covers.
+SDL_Rect FindBox(SDL_Point c) { return SDL_Rect{c.x - kArm, c.y - kArm, kBox, kBox}; }
+
+// Draws the picture afresh within area: white, then the four crosses in
+// order, each arm covering four pixels either side of the centre, ends
+// included. Nothing outside area changes.
+void DrawPicture(SDL_Surface* surface, const SDL_Rect& area, const SDL_Point (&centres)[kCrosses]) {
+    SDL_SetClipRect(surface, &area);
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0xFF, 0xFF, 0xFF));
+    const Uint32 black = SDL_MapRGB(surface->format, 0x00, 0x00, 0x00);
+    for (const SDL_Point& c : centres) {
+        const SDL_Rect across{c.x - kArm, c.y, kBox, 1};
+        const SDL_Rect down{c.x, c.y - kArm, 1, kBox};
+        SDL_FillRect(surface, &across, black);
+        SDL_FillRect(surface, &down, black);
+    }
+    SDL_SetClipRect(surface, nullptr);
 }
 
+// Rectangles that overlap or meet at an edge or a corner.
+bool Touch(const SDL_Rect& a, const SDL_Rect& b) {
+    return a.x <= b.x + b.w && b.x <= a.x + a.w && a.y <= b.y + b.h && b.y <= a.y + a.h;
+}
+
+// Where the picture of drawnCentres and that of centres can differ: the old
+// and the new box of each cross that moved, within bounds, and any of them
+// that touch merged into one. Returns how many it wrote to damage.
+int FindDamage(const SDL_Point (&centres)[kCrosses], const SDL_Rect& bounds, SDL_Rect (&damage)[kMostDamage]) {
+    int count = 0;
+    for (int k = 0; k < kCrosses; ++k) {
+        if (centres[k].x == drawnCentres[k].x && centres[k].y == drawnCentres[k].y) continue;
+        for (const SDL_Point c : {drawnCentres[k], centres[k]}) {
+            const SDL_Rect box = FindBox(c);
+            if (SDL_IntersectRect(&box, &bounds, &damage[count])) ++count;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        for (int j = i + 1; j < count; ++j) {
+            if (!Touch(damage[i], damage[j])) continue;
+            const SDL_Rect both = damage[i];
+            SDL_UnionRect(&both, &damage[j], &damage[i]);
+            damage[j] = damage[--count];
+            i = -1;  // the grown one may now touch any: start over
+            break;
+        }
+    }
+    return count;
+}
+
+// Draws the frame and hands it to the display: all of it for the first
+// paint, an exposure or a resize, else only where a cross moved (nothing
+// when none did). Every pixel ends as a whole redraw would leave it.
 void PaintView(PaintCause cause) {
     repaintLatch.Take();
-    if (renderer == nullptr) return;
-    SDL_SetRenderDrawColor(renderer, 0xFF, 0xFF, 0xFF, 0xFF);
-    SDL_RenderClear(renderer);
-    SDL_SetRenderDrawColor(renderer, 0x00, 0x00, 0x00, 0xFF);
+    if (destroyHandled) return;
+    // Asked for on every paint: a resize makes SDL replace it.
+    SDL_Surface* surface = SDL_GetWindowSurface(viewWindow);
+    if (surface == nullptr) return;
     ViewFrame frame{cause, {}, repaintEvent};
-    for (int k = 0; k < 4; ++k) frame.drawnX[k] = DrawCross(RemoteState.ir[k]);
-    SDL_RenderPresent(renderer);
-    if (viewFrameHook != nullptr) viewFrameHook(frame);
+    SDL_Point centres[kCrosses];
+    for (int k = 0; k < kCrosses; ++k) {
+        // A camera point at (x, y) lands on client pixel (x / 2, y / 2).
+        frame.drawnX[k] = RemoteState.ir[k].x.load(std::memory_order_relaxed);
+        centres[k] = SDL_Point{frame.drawnX[k] / 2, RemoteState.ir[k].y.load(std::memory_order_relaxed) / 2};
+    }
+    const SDL_Rect bounds{0, 0, surface->w, surface->h};
+    SDL_Rect damage[kMostDamage];
+    int count = 1;
+    if (cause == PaintCause::Repaint && surface->userdata == &pictureMark) {
+        count = FindDamage(centres, bounds, damage);
+    } else {
+        damage[0] = bounds;
+    }
+    for (int i = 0; i < count; ++i) DrawPicture(surface, damage[i], centres);
+    std::copy(std::begin(centres), std::end(centres), std::begin(drawnCentres));
+    surface->userdata = &pictureMark;
+    // Should the display not take it, the next frame sends everything.
+    if (count > 0 && SDL_UpdateWindowSurfaceRects(viewWindow, damage, count) != 0) surface->userdata = nullptr;
+    if (viewFrameHook == nullptr) return;
+    frame.sentCount = count;
+    for (int i = 0; i < count; ++i) frame.sent[i] = ViewRect{damage[i].x, damage[i].y, damage[i].w, damage[i].h};
+    viewFrameHook(frame);
 }
 
 // The destroy handler. Runs its steps once, however many close requests,
@@ -85,8 +154,6 @@ void PaintView(PaintCause cause) {
 void DestroyView() {
     if (destroyHandled) return;
     destroyHandled = true;
-    SDL_DestroyRenderer(renderer);
-    renderer = nullptr;
     if (!PushViewEvent(quitRequestEvent, 0)) quitUnqueued = true;
     ShutDownRemote();
     viewPhase.store(kViewDestroyed, std::memory_order_release);
@@ -143,13 +210,11 @@ void FitOuterSize() {
 }  // namespace
 
 bool CreateSensorView() {
-    // Lines drawn point by point, so that both end pixels are exact.
-    SDL_SetHint(SDL_HINT_RENDER_LINE_METHOD, "1");
-    // The software renderer draws into the window's surface; give that surface
-    // to the window system as it is (shared memory on X11). Otherwise SDL
-    // copies it into a texture of an OpenGL renderer on every present, which
-    // without a GPU is Mesa's software rasteriser: about ten times the
-    // processor time per frame and some 85 MiB more memory.
+    // The view draws into the window's surface; give that surface to the
+    // window system as it is (shared memory on X11). Otherwise SDL copies it
+    // into a texture of an OpenGL renderer on every update, which without a
+    // GPU is Mesa's software rasteriser: about ten times the processor time
+    // per frame and some 85 MiB more memory.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // Signals reach the program through its own watcher, not through SDL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -166,8 +231,7 @@ bool CreateSensorView() {
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
     if (viewWindow == nullptr) return false;
     FitOuterSize();
-    renderer = SDL_CreateRenderer(viewWindow, -1, SDL_RENDERER_SOFTWARE);
-    if (renderer == nullptr) {
+    if (SDL_GetWindowSurface(viewWindow) == nullptr) {
         SDL_DestroyWindow(viewWindow);
         viewWindow = nullptr;
         return false;
