@@ -4,32 +4,19 @@
 
 namespace {
 
-// One lock and one condition for every word: the program has two words and
-// a waiter or two. The waker takes the lock between its change and the wake,
-// so a waiter that saw the old value is already asleep when the wake comes.
-// (WaitOnAddress would do without the lock, but under Wine it lost a wake-up:
-// the 1000-round wait/wake test hung once in about seventeen runs.)
-SRWLOCK lock = SRWLOCK_INIT;
-CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-
-// Wine builds its condition variables on the same address waits, and the
-// 1000-round test hung with them too (twice, on a busy machine). So a sleep
-// looks at the word again after this long at the most: a lost wake-up costs
-// that much time, never the program.
+// Under Wine an address wait lost a wake-up now and then (a 1000-round
+// wait/wake test hung about once in seventeen runs). So no sleep here is
+// longer than this: a lost wake-up costs that much time, never the program.
+// On Windows the wake comes at once.
 constexpr DWORD kLookAgainMs = 20;
 
 }  // namespace
 
 void WaitWhileEqual(const std::atomic<int>& word, int value) {
-    AcquireSRWLockExclusive(&lock);
     while (word.load(std::memory_order_acquire) == value) {
-        SleepConditionVariableSRW(&changed, &lock, kLookAgainMs, 0);
+        // Sleeps only while the word still holds value, and wakes on a change.
+        WaitOnAddress(const_cast<std::atomic<int>*>(&word), &value, sizeof value, kLookAgainMs);
     }
-    ReleaseSRWLockExclusive(&lock);
 }
 
-void WakeAllWaiters(std::atomic<int>&) {
-    AcquireSRWLockExclusive(&lock);
-    ReleaseSRWLockExclusive(&lock);
-    WakeAllConditionVariable(&changed);
-}
+void WakeAllWaiters(std::atomic<int>& word) { WakeByAddressAll(&word); }

@@ -21,20 +21,30 @@ using testing::internal::GetCapturedStderr;
 
 namespace {
 
-// The pattern of the probe reader and of a close request: a detached thread
-// changes the word and wakes; the first thread waits. With the C++ library's
-// atomic waits on MinGW this hung in most runs of a few hundred rounds.
+// The pattern of the probe reader and of a close request: one thread changes
+// a word and wakes; the other waits for the change. Here two threads take
+// turns for a thousand rounds, each waiting for the other's move. (One second
+// thread for all rounds: under Wine, starting and ending a thread a round
+// itself hung now and then, with no wait of ours involved.) With the C++
+// library's atomic waits on MinGW this hung in most runs of a few hundred.
 std::atomic<int> word{0};
 
 TEST(WaitWake, NoWakeUpIsLostInThousandsOfRounds) {
-    for (int round = 0; round < 1000; ++round) {
-        word.store(0, std::memory_order_relaxed);
-        ASSERT_TRUE(StartDetachedThread([] {
-            word.store(1, std::memory_order_release);
+    constexpr int kRounds = 1000;
+    word.store(-1, std::memory_order_relaxed);  // before any move
+    ASSERT_TRUE(StartDetachedThread([] {
+        // Odd moves are this thread's: each answers the even one before it.
+        for (int move = 1; move < 2 * kRounds; move += 2) {
+            WaitWhileEqual(word, move - 2);
+            word.store(move, std::memory_order_release);
             WakeAllWaiters(word);
-        }));
-        WaitWhileEqual(word, 0);
-        ASSERT_EQ(word.load(std::memory_order_relaxed), 1);
+        }
+    }));
+    for (int move = 0; move < 2 * kRounds; move += 2) {
+        word.store(move, std::memory_order_release);
+        WakeAllWaiters(word);
+        WaitWhileEqual(word, move);
+        ASSERT_EQ(word.load(std::memory_order_acquire), move + 1);
     }
 }
 
