@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "control/main_reader.h"
 #include "view/sensor_view.h"
@@ -35,7 +36,19 @@ class SwallowedQuit : public ::testing::TestWithParam<LaterEnding> {};
 
 TEST_P(SwallowedQuit, ALaterEndingStillEndsTheLoop) {
     ASSERT_TRUE(CreateSensorView());
-    const HWND view = FindWindowA("wnd-001", "Tavolen");
+    // This thread's view: another test's process may show one at the same time.
+    HWND view = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM out) {
+            char name[16] = {};
+            GetClassNameA(window, name, sizeof name);
+            if (std::string(name) != "wnd-001") return TRUE;
+            *reinterpret_cast<HWND*>(out) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&view));
+    ASSERT_NE(view, nullptr);
     SendMessageA(view, WM_KEYDOWN, VK_ESCAPE, 0);
     MSG quit;  // taken as the modal loop takes it
     ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
