@@ -23,7 +23,7 @@ add_executable(sensor_view_win32_tests
   ${PROJECT_SOURCE_DIR}/view/sensor_view_win32.cpp
 )
 target_link_libraries(sensor_view_win32_tests PRIVATE tavolen_sim user32 gdi32 GTest::gtest_main)
-gtest_discover_tests(sensor_view_win32_tests DISCOVERY_TIMEOUT 30 ${test_properties})
+gtest_discover_tests(sensor_view_win32_tests DISCOVERY_TIMEOUT 30 ${window_test_properties})
 
 # The end-to-end tests run the Windows programs under Wine on an Xvfb of
 # each test's own, with the harness of the Linux end-to-end tests built for
