@@ -6,6 +6,8 @@
 #include <malloc.h>
 
 extern "C" {
+#include <winioctl.h>
+#include <hidclass.h>
 #include <hidsdi.h>
 }
 
@@ -141,6 +143,30 @@ BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD moved
     return FALSE;
 }
 
+// A write of either kind: WriteFile's, or the control channel's output report.
+BOOL StartWrite(FakeHandle& h, const void* buffer, DWORD size, OVERLAPPED* overlapped, bool control) {
+    CheckUnused(overlapped, buffer, size);
+    const FakeWinHidDevice& device = fake.devices[h.device];
+    const WriteStack stack = control ? fake.controlStack : device.stack;
+    if (!control) ++fake.writeFileCalls;
+    const bool refused = stack == WriteStack::RefusesAll ||
+                         (stack == WriteStack::RefusesShort && size < device.outputLength);
+    if (refused) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    Operation& op = Start(h, overlapped, buffer, size, false);
+    if (stack == WriteStack::Fails) {
+        Complete(op, ERROR_GEN_FAILURE, 0);
+    } else if (stack != WriteStack::NeverEnds) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), control});
+        Complete(op, ERROR_SUCCESS, control ? 0 : size);  // the request returns no bytes
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
 BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD moved,
                           LPOVERLAPPED overlapped) {
     std::lock_guard lock(fakeMutex);
@@ -148,25 +174,23 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD mov
     if (h == nullptr) {
         return System<decltype(&WriteFile)>("WriteFile")(handle, buffer, size, moved, overlapped);
     }
-    CheckUnused(overlapped, buffer, size);
-    ++fake.writeFileCalls;
-    const FakeWinHidDevice& device = fake.devices[h->device];
-    const bool refused = device.stack == WriteStack::RefusesAll ||
-                         (device.stack == WriteStack::RefusesShort && size < device.outputLength);
-    if (refused) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
+    return StartWrite(*h, buffer, size, overlapped, false);
+}
+
+BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                DWORD outSize, LPDWORD moved, LPOVERLAPPED overlapped) {
+    std::lock_guard lock(fakeMutex);
+    FakeHandle* h = Find(handle);
+    if (h == nullptr) {
+        return System<decltype(&DeviceIoControl)>("DeviceIoControl")(handle, code, in, inSize, out,
+                                                                      outSize, moved, overlapped);
+    }
+    if (code != IOCTL_HID_SET_OUTPUT_REPORT || overlapped == nullptr) {
+        fake.misuses.push_back("a device request other than an overlapped output report");
+        SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
-    Operation& op = Start(*h, overlapped, buffer, size, false);
-    if (device.stack == WriteStack::Fails) {
-        Complete(op, ERROR_GEN_FAILURE, 0);
-    } else if (device.stack != WriteStack::NeverEnds) {
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
-        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), false});
-        Complete(op, ERROR_SUCCESS, size);
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
+    return StartWrite(*h, in, inSize, overlapped, true);
 }
 
 BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
@@ -277,21 +301,13 @@ void operator delete(void* memory, std::size_t size) noexcept {
     std::free(memory);
 }
 
-// The operations' calls, in place of the import libraries' pointers (and of
-// hid.dll's own function).
+// The operations' calls, in place of the import libraries' pointers.
 extern "C" {
 decltype(&ReadFile) fakeImportReadFile __asm__("__imp_ReadFile") = FakeReadFile;
 decltype(&WriteFile) fakeImportWriteFile __asm__("__imp_WriteFile") = FakeWriteFile;
 decltype(&CancelIoEx) fakeImportCancelIoEx __asm__("__imp_CancelIoEx") = FakeCancelIoEx;
 decltype(&GetOverlappedResult) fakeImportGetOverlappedResult __asm__(
     "__imp_GetOverlappedResult") = FakeGetOverlappedResult;
-
-BOOLEAN NTAPI HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG size) {
-    std::lock_guard lock(fakeMutex);
-    CheckUnused(nullptr, buffer, size);
-    if (Find(handle) == nullptr || fake.setOutputReportFails) return FALSE;
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), true});
-    return TRUE;
-}
+decltype(&DeviceIoControl) fakeImportDeviceIoControl __asm__("__imp_DeviceIoControl") =
+    FakeDeviceIoControl;
 }

@@ -18,7 +18,7 @@
 
 // A record of the wire as gtest shows it: "WriteFile 12 00 31".
 void PrintTo(const FakeWinHidWrite& write, std::ostream* out) {
-    *out << (write.control ? "HidD_SetOutputReport" : "WriteFile") << std::hex;
+    *out << (write.control ? "IOCTL_HID_SET_OUTPUT_REPORT" : "WriteFile") << std::hex;
     for (const uint8_t byte : write.bytes) *out << ' ' << (byte >> 4) << (byte & 0xF);
 }
 
@@ -183,48 +183,59 @@ TEST_F(WinHidBackend, ReadsKeepEveryReportAndTellTimeoutsFromLosses) {
 // Two writes on each kind of stack: the bytes that reach the remote, the call
 // that carried them, and the form kept. WriteFile first carries the report's
 // own length; only a refusal (ERROR_INVALID_USER_BUFFER) moves on to the
-// padded report, then to HidD_SetOutputReport; any other failure ends there.
+// padded report, then to the control channel; any other failure ends there.
+// Every form is given up after 1 s: not delivered (-2), not a lost remote.
 TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
+    constexpr WriteStack kTakes = WriteStack::SendsAnyLength;
     struct Case {
         const char* name;
         WriteStack stack;
-        bool setOutputReportFails;
+        WriteStack control;  // the control channel's
         std::vector<Bytes> reports;
         std::vector<int> results;
         std::vector<FakeWinHidWrite> wire;
         const char* form;
         int writeFileCalls;
     } const cases[] = {
-        {"sends any length", WriteStack::SendsAnyLength, false, {kMode, kRegisterWrite}, {3, 22},
+        {"sends any length", WriteStack::SendsAnyLength, kTakes, {kMode, kRegisterWrite}, {3, 22},
          {{kMode}, {kRegisterWrite}}, "exact", 2},
-        {"refuses short buffers", WriteStack::RefusesShort, false, {kMode, kRegisterWrite}, {3, 22},
+        {"refuses short buffers", WriteStack::RefusesShort, kTakes, {kMode, kRegisterWrite}, {3, 22},
          {{Padded(kMode)}, {kRegisterWrite}}, "padded", 3},
-        {"a full-length report first settles nothing", WriteStack::RefusesShort, false,
+        {"a full-length report first settles nothing", WriteStack::RefusesShort, kTakes,
          {kRegisterWrite, kMode}, {22, 3}, {{kRegisterWrite}, {Padded(kMode)}}, "padded", 3},
-        {"refuses every WriteFile", WriteStack::RefusesAll, false, {kMode, kRegisterWrite}, {3, 22},
+        {"refuses every WriteFile", WriteStack::RefusesAll, kTakes, {kMode, kRegisterWrite}, {3, 22},
          {{Padded(kMode), true}, {kRegisterWrite, true}}, "control", 2},
-        {"refuses every form", WriteStack::RefusesAll, true, {kMode, kRegisterWrite}, {-1, -1},
-         {}, "", 3},
-        {"send fails: no other form", WriteStack::Fails, false, {kMode, kRegisterWrite}, {-1, -1},
+        {"refuses every form", WriteStack::RefusesAll, WriteStack::Fails, {kMode, kRegisterWrite},
+         {-1, -1}, {}, "", 3},
+        {"send fails: no other form", WriteStack::Fails, kTakes, {kMode, kRegisterWrite}, {-1, -1},
          {}, "", 2},
+        {"WriteFile never ends", WriteStack::NeverEnds, kTakes, {kMode}, {-2}, {}, "", 1},
+        {"the control channel never ends", WriteStack::RefusesAll, WriteStack::NeverEnds,
+         {kMode, kMode}, {-2, -2}, {}, "", 4},
     };
     for (const Case& c : cases) {
         ResetFakeWinHid();
         TheFakeWinHid().devices = {{kRemotePath, 0x057E, 0x0306, 0, 22, 22, c.stack}};
-        TheFakeWinHid().setOutputReportFails = c.setOutputReportFails;
+        TheFakeWinHid().controlStack = c.control;
         ASSERT_NE(OpenBackend(), nullptr) << c.name;
         std::vector<int> results;
-        for (const Bytes& report : c.reports) results.push_back(Write(device, report));
+        for (const Bytes& report : c.reports) {
+            const Clock::time_point start = Clock::now();
+            results.push_back(Write(device, report));
+            EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2750)) << c.name;
+        }
         EXPECT_EQ(results, c.results) << c.name;
         EXPECT_EQ(TheFakeWinHid().writes, c.wire) << c.name;
         EXPECT_STREQ(BackendWriteForm(device), c.form) << c.name;
         EXPECT_EQ(TheFakeWinHid().writeFileCalls, c.writeFileCalls) << c.name;
         Close();
+        EXPECT_EQ(TheFakeWinHid().misuses, std::vector<std::string>{}) << c.name;
     }
 }
 
 // A write that has not ended after 1 s is cancelled, and the caller waits at
-// most 250 ms more. When the cancel outlives that, the device is lost and the
+// most 250 ms more: not delivered (-2). When the cancel outlives that, the
+// device is lost (-1) and the
 // write's OVERLAPPED, buffer and event stay alive (the fake reports any of
 // them freed or reused while the write runs) until the system ends it; they
 // are released by a later open or close once it has.
@@ -232,13 +243,14 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
     struct Case {
         const char* name;
         int cancelDelayMs;
+        int written;    // what each of two writes gets
         int readAfter;  // a waiting report: lost devices refuse it
         int writeFileCalls;  // after a second write: a lost device makes none
         int endedLate;
     } const cases[] = {
-        {"cancel ends at once", 0, 9, 2, 0},
-        {"cancel ends 500 ms late", 500, -1, 1, 1},
-        {"cancel never ends", -1, -1, 1, 0},
+        {"cancel ends at once", 0, -2, 9, 2, 0},
+        {"cancel ends 500 ms late", 500, -1, -1, 1, 1},
+        {"cancel never ends", -1, -1, -1, 1, 0},
     };
     for (const Case& c : cases) {
         ResetFakeWinHid();
@@ -246,7 +258,7 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
         TheFakeWinHid().cancelDelayMs = c.cancelDelayMs;
         ASSERT_NE(OpenBackend(), nullptr) << c.name;
         const Clock::time_point start = Clock::now();
-        EXPECT_EQ(Write(device, kMode), -1) << c.name;
+        EXPECT_EQ(Write(device, kMode), c.written) << c.name;
         const Clock::duration took = Clock::now() - start;
         EXPECT_GE(took, std::chrono::milliseconds(950)) << c.name;
         EXPECT_LT(took, std::chrono::milliseconds(2750)) << c.name;
@@ -255,7 +267,7 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
         TheFakeWinHid().reads = {{Arrival::Waiting, kReport}};
         uint8_t buffer[kReportBufferSize];
         EXPECT_EQ(BackendRead(device, buffer, sizeof buffer, 50), c.readAfter) << c.name;
-        EXPECT_EQ(Write(device, kMode), -1) << c.name;
+        EXPECT_EQ(Write(device, kMode), c.written) << c.name;
         EXPECT_EQ(TheFakeWinHid().writeFileCalls, c.writeFileCalls) << c.name;
         Close();
         EndLateCancels();
@@ -327,28 +339,72 @@ TEST_F(WinHidBackend, CloseEndsAWaitingReadAndClosesTheDeviceOnce) {
     EXPECT_GE(TheFakeWinHid().cancels, 1);
 }
 
-// A lost remote is said once; the reader then waits for the close instead of
-// reading again.
-TEST_F(WinHidBackend, ALostRemoteIsSaidOnceAndRefusesWrites) {
-    TheFakeWinHid().devices = {{kRemotePath}};
-    TheFakeWinHid().lost = true;
-    handle = OpenHidHandle(0x057E, 0x0306);
-    ASSERT_GE(handle, 0);
-    CaptureStderr();
-    int32_t result = 0, got = 0;
-    uint8_t buffer[kReportBufferSize];
-    std::thread reader([&] { result = ReadReport(handle, buffer, &got); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const uint8_t mode[kReportBufferSize] = {0x12, 0x00, 0x30};
-    int32_t written = 0;
-    EXPECT_EQ(WriteReport(handle, mode, &written), -1);
-    CloseHidHandle(handle);
-    reader.join();
-    handle = -1;
-    EXPECT_EQ(GetCapturedStderr(), "Wii-Remote disconnected.\n");
-    EXPECT_EQ(result, -1);
-    EXPECT_TRUE(TheFakeWinHid().writes.empty());
-    EXPECT_EQ(TheFakeWinHid().deviceCloses, 1);
+// Through the channel, writes go one at a time whatever the threads (the fake
+// reports an OVERLAPPED or buffer reused while its write runs), and the last
+// report is the last on the wire. Only a failure says the remote is lost
+// (once; its reader then waits for the close instead of reading again): a
+// write that was not delivered in time does not.
+TEST_F(WinHidBackend, WritesGoOneAtATimeAndOnlyAFailureLosesTheRemote) {
+    const FakeWinHidWrite kPutBack{{0x12, 0x00, 0x30}};
+    const char kLost[] = "Wii-Remote disconnected.\n";
+    struct Case {
+        const char* name;
+        bool readsFail;    // as from a device that is gone
+        bool tookOne;      // a write went through before the stack changed
+        WriteStack stack;  // then
+        int writers;       // threads that write 11 10 at once
+        int result;        // what each of them gets
+        int putBack;       // the last report, 12 00 30, once the stack takes writes again
+        const char* said;
+    } const cases[] = {
+        {"a read fails", true, false, WriteStack::SendsAnyLength, 1, -1, -1, kLost},
+        {"two writes at once that never end", false, false, WriteStack::NeverEnds, 2, -2, 3, ""},
+        {"not delivered after a write went through", false, true, WriteStack::NeverEnds, 1, -2, 3, ""},
+        {"failed after a write went through", false, true, WriteStack::Fails, 1, -1, -1, kLost},
+    };
+    for (const Case& c : cases) {
+        ResetFakeWinHid();
+        TheFakeWinHid().devices = {{kRemotePath}};
+        TheFakeWinHid().lost = c.readsFail;
+        handle = OpenHidHandle(0x057E, 0x0306);
+        ASSERT_GE(handle, 0) << c.name;
+        uint8_t led[kReportBufferSize] = {0x11, 0x10};
+        int32_t moved = 0;
+        if (c.tookOne) {
+            EXPECT_EQ(WriteReport(handle, led, &moved), 2) << c.name;
+        }
+        CaptureStderr();
+        int32_t got = 0;
+        uint8_t buffer[kReportBufferSize];
+        std::thread reader([&] { ReadReport(handle, buffer, &got); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        TheFakeWinHid().devices[0].stack = c.stack;
+        std::vector<int> results(static_cast<std::size_t>(c.writers));
+        std::vector<std::thread> writers;
+        for (int& result : results) {
+            writers.emplace_back([&result, this] {
+                uint8_t report[kReportBufferSize] = {0x11, 0x10};
+                int32_t written = 0;
+                result = WriteReport(handle, report, &written);
+            });
+        }
+        for (std::thread& writer : writers) writer.join();
+        TheFakeWinHid().devices[0].stack = WriteStack::SendsAnyLength;
+        const uint8_t putBack[kReportBufferSize] = {0x12, 0x00, 0x30};
+        EXPECT_EQ(WriteLastReport(handle, putBack, &moved), c.putBack) << c.name;
+        EXPECT_EQ(WriteReport(handle, led, &moved), -1) << c.name << ": a write after the last";
+        CloseHidHandle(handle);
+        reader.join();
+        handle = -1;
+        EXPECT_EQ(GetCapturedStderr(), c.said) << c.name;
+        EXPECT_EQ(results, std::vector<int>(results.size(), c.result)) << c.name;
+        if (c.putBack > 0) {
+            EXPECT_EQ(TheFakeWinHid().writes.back(), kPutBack) << c.name;
+        }
+        EXPECT_EQ(TheFakeWinHid().deviceCloses, 1) << c.name;
+        EndLateCancels();
+        EXPECT_EQ(TheFakeWinHid().misuses, std::vector<std::string>{}) << c.name;
+    }
 }
 
 }  // namespace
