@@ -156,6 +156,8 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         {"resume", SimEventKind::Resume},
         {"disconnect", SimEventKind::Disconnect},
         {"off", SimEventKind::Off},
+        {"away", SimEventKind::Away},
+        {"back", SimEventKind::Back},
     };
     for (const Bare& bare : kBare) {
         if (word != bare.word) continue;

@@ -10,6 +10,8 @@
 //   <ms> disconnect              the remote is lost from then on
 //   <ms> off                     the remote switched off as Windows shows it:
 //                                from then on reads only time out and writes fail
+//   <ms> away | back             out of range and back: meanwhile it sends
+//                                nothing and no write reaches it (each times out)
 //   <ms> extension on | off      an extension plugged in or pulled out: the
 //                                remote says so in a status report and then
 //                                sends no data report until a mode is set
@@ -40,7 +42,7 @@
 
 #include "platform/files.h"
 
-enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off };
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off, Away, Back };
 
 struct SimEvent {
     uint32_t ms = 0;
