@@ -99,9 +99,9 @@ void RequestEnd() {
     static std::mutex endingHere;  // the first request past its grace ends it
     endingHere.lock();
     ShutDownRemoteUnlessBusy();
-    FinishRecording();
+    const int code = FinishRecording(endCode.load());
     // Not EndProcess: flushing could wait on the very stream that is stuck.
-    std::_Exit(endCode.load());
+    std::_Exit(code);
 }
 
 bool EndRequested() { return endRequested.load(); }

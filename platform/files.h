@@ -23,6 +23,10 @@ std::FILE* OpenForWriting(const char* path, bool* created);
 // device) is left as it is. False with errno set when it failed.
 bool EmptyOpenFile(std::FILE* file);
 
+// Cuts a file opened for writing back to its first size bytes. False when it
+// failed.
+bool CutOpenFile(std::FILE* file, uint64_t size);
+
 // What makes a file itself, whatever name it was opened by: its device and
 // inode, or on Windows its volume's serial number and its file index.
 struct FileIdentity {

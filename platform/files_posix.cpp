@@ -38,6 +38,10 @@ bool EmptyOpenFile(std::FILE* file) {
     return !S_ISREG(info.st_mode) || ftruncate(fileno(file), 0) == 0;
 }
 
+bool CutOpenFile(std::FILE* file, uint64_t size) {
+    return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 FileIdentity ReadFileIdentity(std::FILE* file) {
     struct stat info {};
     if (file == nullptr || fstat(fileno(file), &info) != 0) return {};

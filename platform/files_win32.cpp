@@ -56,6 +56,10 @@ bool EmptyOpenFile(std::FILE* file) {
     return _chsize_s(_fileno(file), 0) == 0;
 }
 
+bool CutOpenFile(std::FILE* file, uint64_t size) {
+    return _chsize_s(_fileno(file), static_cast<__int64>(size)) == 0;
+}
+
 FileIdentity ReadFileIdentity(std::FILE* file) {
     if (file == nullptr) return {};
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));

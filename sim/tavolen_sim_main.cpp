@@ -110,7 +110,5 @@ int main(int argc, char** argv) {
         Refuse("unknown scenario " + QuoteForMessage(scenarioName) + " (demo, absent, silent, still)");
     }
     SimUseScenario(scenario);
-    const int code = RunTavolen(OpenLogAndRecording);
-    FinishRecording();
-    EndProcess(code);
+    EndProcess(FinishRecording(RunTavolen(OpenLogAndRecording)));
 }
