@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 // Creates path for writing, failing (nullptr, errno set) when anything by
 // that name exists already: an existing file is never overwritten.
@@ -55,3 +56,8 @@ std::filesystem::path FilePath(const char* path);
 
 // A path as UTF-8 text, for messages.
 std::string PathText(const std::filesystem::path& path);
+
+// text as one word of a command pasted into the system's usual command line:
+// a POSIX shell, or Windows' console (cmd). Text that needs no quoting is
+// left as it is.
+std::string QuoteForCommandLine(std::string_view text);

@@ -56,3 +56,14 @@ bool RemoveFile(const char* path) { return std::remove(path) == 0; }
 std::filesystem::path FilePath(const char* path) { return path; }
 
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
+
+// In single quotes, each ' as '\'' (end the quotes, an escaped quote, begin
+// them again): nothing else is special inside them.
+std::string QuoteForCommandLine(std::string_view text) {
+    constexpr std::string_view kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-./+,:@=";
+    if (!text.empty() && text.find_first_not_of(kPlain) == std::string_view::npos) return std::string(text);
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}

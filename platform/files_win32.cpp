@@ -96,3 +96,25 @@ std::string PathText(const std::filesystem::path& path) {
     text.pop_back();
     return text;
 }
+
+// In double quotes, which keep the console's & | < > ^ ( ) and spaces
+// literal. Backslashes count only before a quote (CommandLineToArgvW): there
+// they are doubled. A % would still begin a variable's name, so each stands
+// outside the quotes ("a"%"b"): the name would then hold a quote, which no
+// variable's does, and the console leaves it as it is.
+std::string QuoteForCommandLine(std::string_view text) {
+    if (!text.empty() && text.find_first_of(" \t\"&|<>^%()!,;=") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;  // just before the next character
+    for (const char c : text) {
+        if (c == '"') quoted.append(backslashes + 1, '\\');
+        if (c == '%') quoted.append(backslashes, '\\') += '"';
+        quoted += c;
+        if (c == '%') quoted += '"';
+        backslashes = c == '\\' ? backslashes + 1 : 0;
+    }
+    quoted.append(backslashes, '\\');
+    return quoted + "\"";
+}

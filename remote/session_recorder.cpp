@@ -178,7 +178,7 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     {
         std::lock_guard lock(r.bufferMutex);
         r.pending = std::string("# A Wii Remote session recorded by Tavolen; replay it with\n") +
-                    "#   tavolen-sim --script " + MaskControlCharacters(path) + "\n" + "# recorded " + when + " by " + program + "\n";
+                    "#   tavolen-sim --script " + QuoteForCommandLine(MaskControlCharacters(path)) + "\n" + "# recorded " + when + " by " + program + "\n";
     }
     r.active.store(true);
     try {
