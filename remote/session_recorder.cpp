@@ -237,8 +237,13 @@ int FinishRecording(int exitCode) {
         opened = r.opened;
         r.closed = true;
     }
-    WriteOut(r, true);
-    if (!opened) RemoveFile(r.path.c_str());
+    if (opened) {
+        WriteOut(r, true);
+    } else {
+        std::lock_guard fileLock(r.fileMutex);
+        if (r.file != nullptr) RemoveOpenFile(r.file, r.path.c_str());
+        r.file = nullptr;
+    }
     std::lock_guard fileLock(r.fileMutex);
     return exitCode == 0 && r.failed ? kRecordingFailedExitCode : exitCode;
 }

@@ -72,10 +72,11 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
                    std::string* error);
 
 // Reads and parses a script file; an unreadable file, a directory and
-// anything larger than 16 MiB are errors too. identity, if given, gets the
-// identity of the file that was read.
+// anything larger than 16 MiB are errors too. openFile, if given, gets the
+// file that was read, still open, for the caller to close: while it is open,
+// its identity (ReadFileIdentity) is its own.
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error,
-                      FileIdentity* identity = nullptr);
+                      std::FILE** openFile = nullptr);
 
 // text in single quotes for an error line: at most 60 characters of it, with
 // control characters shown as '?'.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <tuple>
@@ -133,6 +134,38 @@ TEST(LoadScenarioFile, NamesTheFileInItsErrors) {
         EXPECT_EQ(error, refused.path + ": cannot be read as a script (" + refused.why + ")");
     }
     std::remove(path);
+}
+
+// Kept open, the script's identity is its own: removed meanwhile, it passes to
+// none of the files made after it (a closed file's inode goes to the next).
+TEST(LoadScenarioFile, KeepsTheScriptOpenSoNoFileMadeLaterTakesItsIdentity) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("tavolen-identity-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string script = (dir / "script.txt").string();
+    std::FILE* written = std::fopen(script.c_str(), "w");
+    ASSERT_NE(written, nullptr);
+    std::fputs("0 silent\n", written);
+    std::fclose(written);
+    Scenario scenario;
+    std::string error;
+    std::FILE* file = nullptr;
+    ASSERT_TRUE(LoadScenarioFile(script.c_str(), &scenario, &error, &file)) << error;
+    ASSERT_NE(file, nullptr);
+    const FileIdentity identity = ReadFileIdentity(file);
+    ASSERT_TRUE(identity.known);
+    std::error_code refused;  // Windows keeps an open file that others may not delete
+    fs::remove(script, refused);
+    for (int i = 0; i < 20; ++i) {
+        const std::string other = (dir / ("other" + std::to_string(i))).string();
+        std::FILE* made = CreateNewFile(other.c_str());
+        ASSERT_NE(made, nullptr) << other;
+        EXPECT_FALSE(ReadFileIdentity(made).SameAs(identity)) << other;
+        std::fclose(made);
+        fs::remove(other);
+    }
+    std::fclose(file);
+    fs::remove_all(dir);
 }
 
 TEST(BuiltInScenario, KnowsItsFourScenarios) {
