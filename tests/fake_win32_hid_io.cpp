@@ -143,30 +143,6 @@ BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD moved
     return FALSE;
 }
 
-// A write of either kind: WriteFile's, or the control channel's output report.
-BOOL StartWrite(FakeHandle& h, const void* buffer, DWORD size, OVERLAPPED* overlapped, bool control) {
-    CheckUnused(overlapped, buffer, size);
-    const FakeWinHidDevice& device = fake.devices[h.device];
-    const WriteStack stack = control ? fake.controlStack : device.stack;
-    if (!control) ++fake.writeFileCalls;
-    const bool refused = stack == WriteStack::RefusesAll ||
-                         (stack == WriteStack::RefusesShort && size < device.outputLength);
-    if (refused) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    Operation& op = Start(h, overlapped, buffer, size, false);
-    if (stack == WriteStack::Fails) {
-        Complete(op, ERROR_GEN_FAILURE, 0);
-    } else if (stack != WriteStack::NeverEnds) {
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
-        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), control});
-        Complete(op, ERROR_SUCCESS, control ? 0 : size);  // the request returns no bytes
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
-}
-
 BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD moved,
                           LPOVERLAPPED overlapped) {
     std::lock_guard lock(fakeMutex);
@@ -174,23 +150,25 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD mov
     if (h == nullptr) {
         return System<decltype(&WriteFile)>("WriteFile")(handle, buffer, size, moved, overlapped);
     }
-    return StartWrite(*h, buffer, size, overlapped, false);
-}
-
-BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                                DWORD outSize, LPDWORD moved, LPOVERLAPPED overlapped) {
-    std::lock_guard lock(fakeMutex);
-    FakeHandle* h = Find(handle);
-    if (h == nullptr) {
-        return System<decltype(&DeviceIoControl)>("DeviceIoControl")(handle, code, in, inSize, out,
-                                                                      outSize, moved, overlapped);
-    }
-    if (code != IOCTL_HID_SET_OUTPUT_REPORT || overlapped == nullptr) {
-        fake.misuses.push_back("a device request other than an overlapped output report");
-        SetLastError(ERROR_INVALID_FUNCTION);
+    CheckUnused(overlapped, buffer, size);
+    ++fake.writeFileCalls;
+    const FakeWinHidDevice& device = fake.devices[h->device];
+    const bool refused = device.stack == WriteStack::RefusesAll ||
+                         (device.stack == WriteStack::RefusesShort && size < device.outputLength);
+    if (refused) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    return StartWrite(*h, in, inSize, overlapped, true);
+    Operation& op = Start(*h, overlapped, buffer, size, false);
+    if (device.stack == WriteStack::Fails) {
+        Complete(op, ERROR_GEN_FAILURE, 0);
+    } else if (device.stack != WriteStack::NeverEnds) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), false});
+        Complete(op, ERROR_SUCCESS, size);
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
 }
 
 BOOL WINAPI FakeCancelIoEx(HANDLE handle, LPOVERLAPPED overlapped) {
@@ -308,6 +286,25 @@ decltype(&WriteFile) fakeImportWriteFile __asm__("__imp_WriteFile") = FakeWriteF
 decltype(&CancelIoEx) fakeImportCancelIoEx __asm__("__imp_CancelIoEx") = FakeCancelIoEx;
 decltype(&GetOverlappedResult) fakeImportGetOverlappedResult __asm__(
     "__imp_GetOverlappedResult") = FakeGetOverlappedResult;
-decltype(&DeviceIoControl) fakeImportDeviceIoControl __asm__("__imp_DeviceIoControl") =
-    FakeDeviceIoControl;
+
+BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                DWORD outSize, LPDWORD moved, LPOVERLAPPED overlapped) {
+    std::lock_guard lock(fakeMutex);
+    FakeHandle* h = Find(handle);
+    if (h == nullptr || code != IOCTL_HID_SET_OUTPUT_REPORT || overlapped == nullptr) {
+        return System<decltype(&DeviceIoControl)>("DeviceIoControl")(handle, code, in, inSize, out, outSize, moved, overlapped);
+    }
+    CheckUnused(overlapped, in, inSize);
+    Operation& op = Start(*h, overlapped, in, inSize, false);
+    if (fake.setOutputReportFails) {
+        Complete(op, ERROR_GEN_FAILURE, 0);
+    } else if (!fake.setOutputReportNeverEnds) {
+        const auto* bytes = static_cast<const uint8_t*>(in);
+        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + inSize), true});
+        Complete(op, ERROR_SUCCESS, 0);  // the request returns no bytes
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+decltype(&DeviceIoControl) fakeImportDeviceIoControl __asm__("__imp_DeviceIoControl") = FakeDeviceIoControl;
 }
