@@ -64,7 +64,7 @@ void ShutDownRemote() {
     {
         std::lock_guard lock(commandMutex);
         if (!readerGate.Close()) return;  // sets readingEnabled to 0
-        SetButtonsOnlyMode();
+        SetButtonsOnlyModeLast();
     }
     CloseHidHandle(deviceHandle.load(kRelaxed));
 }
@@ -72,7 +72,7 @@ void ShutDownRemote() {
 void ShutDownRemoteUnlessBusy() {
     std::unique_lock lock(commandMutex, std::try_to_lock);
     if (!lock.owns_lock() || !readerGate.Close()) return;
-    SetButtonsOnlyMode();
+    SetButtonsOnlyModeLast();
     lock.unlock();
     CloseHidHandle(deviceHandle.load(kRelaxed));
 }

@@ -99,9 +99,9 @@ void RequestEnd() {
     static std::mutex endingHere;  // the first request past its grace ends it
     endingHere.lock();
     ShutDownRemoteUnlessBusy();
-    FinishRecording();
+    const int code = FinishRecording(endCode.load());
     // Not EndProcess: flushing could wait on the very stream that is stuck.
-    std::_Exit(endCode.load());
+    std::_Exit(code);
 }
 
 bool EndRequested() { return endRequested.load(); }
@@ -126,15 +126,18 @@ void EndAfterLostDisplay() {
 // goes through, in the system's order, the remote's product before the
 // Plus's. An adapter for Wii Remotes shows one interface per slot, empty or
 // not; an empty slot refuses writes and is closed again. -1 when none is
-// left; *failure then names one that exists but did not open, if any.
-int32_t OpenRemote(std::string* failure) {
+// left; *failure then names one that exists but did not open, if any, and
+// *slow tells that one took no write in time: a remote that is there.
+int32_t OpenRemote(std::string* failure, bool* slow) {
     for (const int product : {kProductRemote, kProductRemotePlus}) {
         for (int index = 0;; ++index) {
             const int32_t handle = OpenHidHandle(kVendorNintendo, product, index);
             if (failure->empty()) *failure = LastOpenFailure();
             if (handle == -1) break;
             deviceHandle.store(handle, kRelaxed);
-            if (SetButtonsAccelMode() >= 0) return handle;
+            const int32_t written = SetButtonsAccelMode();
+            if (written >= 0) return handle;
+            if (written == kWriteTimedOut) *slow = true;
             CloseHidHandle(handle);
             deviceHandle.store(-1, kRelaxed);
         }
@@ -171,8 +174,15 @@ int RunTavolen(void (*onLockTaken)()) {
     }
 
     std::string failure;
-    if (OpenRemote(&failure) == -1) {
-        // A remote that is there but may not be opened is named, with what to do.
+    bool slow = false;
+    if (OpenRemote(&failure, &slow) == -1) {
+        // A remote that is there but may not be opened is named, with what to
+        // do; one that is there but took no report is not "not found".
+        if (failure.empty() && slow) {
+            std::fputs("Tavolen: the Wii-Remote took no report within 1 s: it is out of range or "
+                       "not fully connected.\n", stderr);
+            failure = "Wii-Remote cannot open.";
+        }
         ShowFailure(failure.empty() ? "Wii-Remote not found." : failure.c_str());
         return 1;
     }
@@ -180,13 +190,15 @@ int RunTavolen(void (*onLockTaken)()) {
     const bool alive = ProbeRemote();
     if (EndRequested()) return EndDuringStartUp();
     if (!alive) {
-        ShowFailure("Wii-Remote cannot open.");
-        // A thread cannot be ended safely from outside, so the probe reader is
-        // given up: closing the device ends its waiting read, and it leaves
-        // its loop at its next check, readingEnabled being 0 by now. The
-        // remote goes back to buttons-only mode first, as on every ending.
-        SetButtonsOnlyMode();
+        // The remote goes back to buttons-only mode and is released before
+        // the box, which waits for the user. A thread cannot be ended safely
+        // from outside, so the probe reader is given up: closing the device
+        // ends its waiting read, and it leaves its loop at its next check,
+        // readingEnabled being 0 by now.
+        endCode.store(1);
+        SetButtonsOnlyModeLast();
         CloseHidHandle(deviceHandle.load(kRelaxed));
+        ShowFailure("Wii-Remote cannot open.");
         return 1;
     }
     SetLeds(kPlayerLed1);

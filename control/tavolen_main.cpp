@@ -40,7 +40,5 @@ int main(int argc, char** argv) {
         record = argv[++i];
     }
     if (record != nullptr) AskForRecording(record, "tavolen");
-    const int code = RunTavolen(StartAskedRecording);
-    FinishRecording();
-    EndProcess(code);
+    EndProcess(FinishRecording(RunTavolen(StartAskedRecording)));
 }

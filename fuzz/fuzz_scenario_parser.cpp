@@ -43,6 +43,8 @@ void CheckEvent(const SimEvent& event) {
     case SimEventKind::Resume:
     case SimEventKind::Disconnect:
     case SimEventKind::Off:
+    case SimEventKind::Away:
+    case SimEventKind::Back:
         break;
     }
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 // Creates path for writing, failing (nullptr, errno set) when anything by
 // that name exists already: an existing file is never overwritten.
@@ -23,24 +24,34 @@ std::FILE* OpenForWriting(const char* path, bool* created);
 // device) is left as it is. False with errno set when it failed.
 bool EmptyOpenFile(std::FILE* file);
 
+// Cuts a file opened for writing back to its first size bytes. False when it
+// failed.
+bool CutOpenFile(std::FILE* file, uint64_t size);
+
 // What makes a file itself, whatever name it was opened by: its device and
-// inode, or on Windows its volume's serial number and its file index.
+// inode, or on Windows its volume's serial number and its 128-bit file id.
+// Only as long as the file is open: a file removed and closed leaves its
+// identity to the next file made.
 struct FileIdentity {
     uint64_t volume = 0;
     uint64_t index = 0;
+    uint64_t indexHigh = 0;  // Windows: the upper half of the file id
     bool known = false;  // false: nothing was opened, or the system did not say
 
     // Both known and the same file.
     bool SameAs(const FileIdentity& other) const {
-        return known && other.known && volume == other.volume && index == other.index;
+        return known && other.known && volume == other.volume && index == other.index &&
+               indexHigh == other.indexHigh;
     }
 };
 
 // The identity of an open file; known is false when the system cannot tell.
 FileIdentity ReadFileIdentity(std::FILE* file);
 
-// Removes the file path names, as std::remove does; false when it could not.
-bool RemoveFile(const char* path);
+// Closes a file this program made and removes it: the file open, wherever
+// its name now is, never another file that has come to bear the name path
+// it was made by. False when it could not be removed.
+bool RemoveOpenFile(std::FILE* file, const char* path);
 
 // Opens path as std::fopen does with mode; nullptr (errno set) on failure.
 std::FILE* OpenFile(const char* path, const char* mode);
@@ -51,3 +62,8 @@ std::filesystem::path FilePath(const char* path);
 
 // A path as UTF-8 text, for messages.
 std::string PathText(const std::filesystem::path& path);
+
+// text as one word of a command pasted into the system's usual command line:
+// a POSIX shell, or Windows' console (cmd). Text that needs no quoting is
+// left as it is.
+std::string QuoteForCommandLine(std::string_view text);

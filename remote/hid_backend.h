@@ -1,8 +1,9 @@
 // What a device backend provides to the HID channel. Exactly one backend is
 // linked into a program: the hidapi one for a real remote, or the simulated
-// remote. The channel serialises nothing (a backend whose library cannot take
-// it serialises its own calls): a read may overlap a write, and the
-// channel calls BackendClose only once no read or write is in progress.
+// remote. The channel sends one write at a time to a device; a read may
+// overlap a write (a backend whose library cannot take that serialises its
+// own calls), and the channel calls BackendClose only once no read or write
+// is in progress.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +32,13 @@ const char* BackendWriteForm(BackendDevice* device);
 // -1 for every failure other than the backend's own timeout.
 int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, int timeoutMs);
 
-// Sends length bytes. Returns the bytes written, or -1 when the write failed,
-// was refused by every form, or did not finish within 1 s.
+// What BackendWrite returns for a write that did not end within 1 s and was
+// cancelled: the remote did not take it (out of range, say), but nothing
+// says that it is gone.
+inline constexpr int kBackendTimedOut = -2;
+
+// Sends length bytes. Returns the bytes written; kBackendTimedOut; or -1 when
+// the write failed, was refused by every form, or outlived its cancel.
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length);
 
 void BackendClose(BackendDevice* device);

@@ -6,6 +6,8 @@
 
 // hidsdi.h (which brings hidpi.h) declares C functions without extern "C".
 extern "C" {
+#include <winioctl.h>
+#include <hidclass.h>
 #include <hidsdi.h>
 }
 
@@ -259,15 +261,26 @@ std::vector<std::vector<char>> ListHidInterfaces() {
     return paths;
 }
 
-// One WriteFile of the report in the first `size` bytes of the device's
-// write transfer: the bytes written, kRefused when the stack refuses a buffer
-// of that size, or -1 (failed, timed out, or the device is lost).
-constexpr int kRefused = -2;
+// The control channel's form of write: the report as an output report of the
+// device's collection, the request HidD_SetOutputReport makes, but overlapped
+// so that it is bounded as every other write is.
+BOOL SetOutputReport(HANDLE handle, void* bytes, DWORD size, DWORD* moved, OVERLAPPED* overlapped) {
+    return DeviceIoControl(handle, IOCTL_HID_SET_OUTPUT_REPORT, bytes, size, nullptr, 0, moved,
+                           overlapped);
+}
 
-int WriteOnce(BackendDevice* device, std::size_t size) {
+// One write of the report in the first `size` bytes of the device's write
+// transfer, started by `start` (WriteFile or SetOutputReport): the bytes
+// written, kRefused when the stack refuses a buffer of that size,
+// kBackendTimedOut, or -1 (failed, or the device is lost).
+constexpr int kRefused = -3;
+
+template <class Start>
+int WriteOnce(BackendDevice* device, std::size_t size, Start start) {
     const Ending ending =
-        Run(device, *device->writing, static_cast<DWORD>(size), kWriteTimeoutMs, WriteFile);
+        Run(device, *device->writing, static_cast<DWORD>(size), kWriteTimeoutMs, start);
     if (ending.error == ERROR_INVALID_USER_BUFFER) return kRefused;
+    if (ending.error == ERROR_OPERATION_ABORTED && ending.timedOut) return kBackendTimedOut;
     if (ending.error != ERROR_SUCCESS) return -1;
     return static_cast<int>(ending.moved);
 }
@@ -322,11 +335,14 @@ int BackendRead(BackendDevice* device, uint8_t* buffer, std::size_t capacity, in
 
 // Stacks differ in the writes they take. Windows 8 and later, and adapters,
 // send a buffer whole, so only the report's own length reaches the remote
-// intact; older stacks refuse a buffer shorter than the output report length
-// and take it padded with zeros; a few refuse both and take the report only
-// on the control channel. Only a refusal moves on to the next form: a write
-// that fails or times out is a failed write (the control channel switches a
-// Wii Remote Plus off, and blocks for seconds when the remote is gone).
+// intact. The Toshiba stack refuses a buffer shorter than the output report
+// length and takes it padded with zeros; Windows 7's class driver takes the
+// padded buffer too, but sends it whole and the remote rejects it, which is
+// why Windows 10 and later is what this program supports. A few stacks refuse
+// both and take the report only on the control channel. Only a refusal moves
+// on to the next form: a write that fails or times out is a failed write (the
+// control channel switches a Wii Remote Plus off). Every form is bounded by
+// kWriteTimeoutMs.
 int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t length) {
     if (device->lost) return -1;
     const std::size_t padded = std::max(length, device->outputLength);
@@ -339,23 +355,24 @@ int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t lengt
     // acceptance settles nothing.
     const WriteForm form = device->form;
     const auto keep = [&](WriteForm accepted, int written) {
-        if (written < 0) return -1;
-        if (form == WriteForm::Undecided && length < padded) device->form = accepted;
+        if (written == kRefused) return -1;
+        if (written < 0) return written;
+        if (form == WriteForm::Undecided && (length < padded || accepted == WriteForm::Control)) {
+            device->form = accepted;
+        }
         return static_cast<int>(length);
     };
     if (form == WriteForm::Undecided || form == WriteForm::Exact) {
-        const int written = WriteOnce(device, length);
+        const int written = WriteOnce(device, length, WriteFile);
         if (written != kRefused || form == WriteForm::Exact) return keep(WriteForm::Exact, written);
     }
     if ((form == WriteForm::Undecided && length < padded) || form == WriteForm::Padded) {
-        const int written = WriteOnce(device, padded);
+        const int written = WriteOnce(device, padded, WriteFile);
         if (written != kRefused || form == WriteForm::Padded) {
             return keep(WriteForm::Padded, written);
         }
     }
-    if (!HidD_SetOutputReport(device->handle, bytes.data(), static_cast<ULONG>(padded))) return -1;
-    device->form = WriteForm::Control;
-    return static_cast<int>(length);
+    return keep(WriteForm::Control, WriteOnce(device, padded, SetOutputReport));
 }
 
 void BackendClose(BackendDevice* device) { CloseDevice(device); }

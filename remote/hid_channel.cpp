@@ -45,6 +45,8 @@ struct Slot {
     BackendDevice* device = nullptr;  // nullptr: the slot is free
     bool closing = false;             // CloseHidHandle has begun
     int users = 0;                    // reads and writes inside the backend
+    bool writing = false;             // a write is inside the backend: the next one waits
+    bool sealed = false;              // the last report was asked for: no write after it
     bool lost = false;                // a read failed, or a write after one was accepted
     bool accepted = false;            // a write went through: the remote is there
     int vendor = 0, product = 0;      // as opened, for the recording
@@ -111,6 +113,10 @@ int32_t ReadFromSlot(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int ti
         lock.lock();
         if (got > 0) {
             length = got;
+            // While the read still counts, so that a close (and the
+            // 12 00 30 before it) cannot come between the report and its
+            // place in the recording.
+            RecordInput(report, static_cast<std::size_t>(length));
             break;
         }
         if (got < 0) MarkLost(*slot);
@@ -119,7 +125,6 @@ int32_t ReadFromSlot(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int ti
     channel.value.changed.notify_all();
     lock.unlock();
     if (length <= 0) return length;
-    RecordInput(report, static_cast<std::size_t>(length));
     std::memcpy(buffer, report, static_cast<std::size_t>(length));
     *bytesRead = length;
     return length;
@@ -171,34 +176,52 @@ int32_t ReadReportWithin(int32_t handle, uint8_t* buffer, int32_t* bytesRead, in
     return ReadFromSlot(handle, buffer, bytesRead, std::max(timeoutMs, 0));
 }
 
-int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten) {
+namespace {
+
+// One write at a time per device: a backend has one buffer and one pending
+// operation for writes. last seals the device: a write waiting meanwhile, and
+// every later one, is refused.
+int32_t WriteToSlot(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten, bool last) {
     *bytesWritten = 0;
     std::unique_lock lock(channel.value.mutex);
     Slot* slot = FindSlot(handle);
-    if (slot == nullptr || slot->lost) return -1;
+    if (slot == nullptr || slot->sealed) return -1;
+    if (last) slot->sealed = true;
+    channel.value.changed.wait(lock, [&] { return slot->closing || slot->lost || !slot->writing; });
+    if (slot->closing || slot->lost || (slot->sealed && !last)) return -1;
+    slot->writing = true;
     ++slot->users;
     lock.unlock();
-    const int written = BackendWrite(slot->device, buffer, ReportLength(buffer[0]));
+    const std::size_t length = ReportLength(buffer[0]);
+    const int written = BackendWrite(slot->device, buffer, length);
     lock.lock();
+    slot->writing = false;
     --slot->users;
-    // The recording begins with the first write the remote took: an
-    // adapter's empty slot, opened and refused, leaves nothing in it.
-    const bool first = written >= 0 && !slot->accepted;
-    char form[16] = "";
-    if (first) std::snprintf(form, sizeof form, "%s", BackendWriteForm(slot->device));
-    const int vendor = slot->vendor, product = slot->product;
+    // A write that was not delivered in time leaves the remote as it was: one
+    // out of range for a moment comes back. Only a failure after the remote
+    // took a write says it is gone.
+    if (written < 0 && written != kBackendTimedOut && slot->accepted) MarkLost(*slot);
     if (written >= 0) {
+        // The recording begins with the first write the remote took: an
+        // adapter's empty slot, opened and refused, leaves nothing in it.
+        if (!slot->accepted) RecordOpened(slot->vendor, slot->product, BackendWriteForm(slot->device));
         slot->accepted = true;
-    } else if (slot->accepted) {
-        MarkLost(*slot);
+        RecordOutput(buffer, length);
+        *bytesWritten = written;
     }
     channel.value.changed.notify_all();
-    lock.unlock();
-    if (written < 0) return -1;
-    if (first) RecordOpened(vendor, product, form);
-    RecordOutput(buffer, ReportLength(buffer[0]));
-    *bytesWritten = written;
-    return written;
+    if (written == kBackendTimedOut) return kWriteTimedOut;
+    return written < 0 ? -1 : written;
+}
+
+}  // namespace
+
+int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten) {
+    return WriteToSlot(handle, buffer, bytesWritten, false);
+}
+
+int32_t WriteLastReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten) {
+    return WriteToSlot(handle, buffer, bytesWritten, true);
 }
 
 void CloseHidHandle(int32_t handle) {

@@ -39,11 +39,22 @@ int32_t ReadReport(int32_t handle, uint8_t* buffer, int32_t* bytesRead);
 // the device is there (a lost device still waits for the close).
 int32_t ReadReportWithin(int32_t handle, uint8_t* buffer, int32_t* bytesRead, int timeoutMs);
 
+// What WriteReport returns for a report the remote did not take within the
+// backend's bound (1 s): not delivered, and the remote is not lost for that.
+inline constexpr int32_t kWriteTimedOut = -2;
+
 // Sends one output report, as long as the remote expects for its identifier
-// (ReportLength). Returns the bytes written, or -1. A device that accepted a
-// write and then fails one is lost, as if its read had failed; one that never
-// accepted any (an adapter's empty slot) is merely refused.
+// (ReportLength). Writes to one device go one at a time: a write waits for
+// the one under way. Returns the bytes written, kWriteTimedOut, or -1. A
+// device that accepted a write and then fails one is lost, as if its read had
+// failed; one that never accepted any (an adapter's empty slot) is merely
+// refused.
 int32_t WriteReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten);
+
+// As WriteReport, for the last report the device gets before its close: a
+// write waiting meanwhile and every later one are refused (-1), so nothing
+// follows it on the wire.
+int32_t WriteLastReport(int32_t handle, const uint8_t* buffer, int32_t* bytesWritten);
 
 // Releases the device once no call is using it. A read waiting on another
 // thread returns within about 100 ms. Closing -1 or a closed handle does

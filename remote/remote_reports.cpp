@@ -49,6 +49,12 @@ int32_t SetButtonsOnlyMode() { return SetReportingMode(0x00, kReportButtons); }
 
 int32_t SetButtonsAccelMode() { return SetReportingMode(0x00, kReportButtonsAccel); }
 
+int32_t SetButtonsOnlyModeLast() {
+    static const uint8_t kButtonsOnly[kReportBufferSize] = {kReportMode, 0x00, kReportButtons};
+    int32_t written;  // this call's own: the shared counter may be in use
+    return WriteLastReport(deviceHandle.load(kRelaxed), kButtonsOnly, &written);
+}
+
 int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]) {
     // The middle address byte is always 0xFF: the camera's registers are
     // reached through the high byte and the offset.

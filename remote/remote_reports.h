@@ -59,6 +59,12 @@ int32_t SetIrCameraEnable2(uint8_t value);             // 1A VV
 int32_t SetButtonsOnlyMode();                          // 12 00 30
 int32_t SetButtonsAccelMode();                         // 12 00 31
 
+// 12 00 30 as the last report before the close: from bytes of its own, never
+// outputReport (start-up may be filling that on another thread when an
+// ending cannot wait), after the write under way, and with every later write
+// refused.
+int32_t SetButtonsOnlyModeLast();
+
 // Writes count - 1 data bytes (1-16) to the register space at addressHigh.
 // block[0] is the register offset, block[1..16] the data (all sixteen are
 // sent; only the first count - 1 mean anything).

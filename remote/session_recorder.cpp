@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "platform/clock.h"
@@ -31,9 +32,12 @@ struct Recorder {
     int64_t openCount = 0;   // ReadPerformanceCounter() at the open
 
     std::mutex fileMutex;    // held while the file is written, so chunks keep their order
-    std::FILE* file = nullptr;
+    std::FILE* file = nullptr;  // unbuffered: a failed write is known where it stopped
     std::string path;
-    bool failed = false;     // a write failed and was said
+    bool failed = false;     // a write failed and was said: nothing more is written
+    uint64_t kept = 0;       // bytes of whole lines in the file
+    long long keptLines = 0;
+    long long keptMs = -1;   // the time of the last whole line that has one
 };
 
 // Never destroyed: the writer thread may still run while the process exits.
@@ -56,7 +60,32 @@ void AppendLine(std::string& to, const char* prefix, const uint8_t* bytes, std::
     to += '\n';
 }
 
-// Writes out what is pending; with last, closes the file too.
+// The time a recording's line starts with ("<ms> raw", "# <ms> sent"), -1
+// for a line without one (the header).
+long long LineMs(std::string_view line) {
+    if (line.starts_with("# ")) line.remove_prefix(2);
+    long long ms = -1;
+    for (std::size_t i = 0; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        ms = (ms < 0 ? 0 : ms * 10) + (line[i] - '0');
+    }
+    return ms;
+}
+
+// The whole lines of the first `size` bytes of chunk now follow what the
+// file kept.
+void Keep(Recorder& r, std::string_view chunk, std::size_t size) {
+    std::size_t begin = 0;
+    for (std::size_t end; (end = chunk.find('\n', begin)) < size; begin = end + 1) {
+        ++r.keptLines;
+        const long long ms = LineMs(chunk.substr(begin, end - begin));
+        if (ms >= 0) r.keptMs = ms;
+    }
+    r.kept += begin;
+}
+
+// Writes out what is pending; with last, closes the file too. A write that
+// fails (a full disk) cuts the file back to its last whole line, so that it
+// still replays up to there, says so once and ends the writing.
 void WriteOut(Recorder& r, bool last) {
     std::lock_guard fileLock(r.fileMutex);
     if (r.file == nullptr) return;
@@ -65,13 +94,25 @@ void WriteOut(Recorder& r, bool last) {
         std::lock_guard lock(r.bufferMutex);
         chunk.swap(r.pending);
     }
-    const bool written = std::fwrite(chunk.data(), 1, chunk.size(), r.file) == chunk.size() &&
-                         std::fflush(r.file) == 0;
-    if (!written && !r.failed) {
-        r.failed = true;
-        std::fprintf(stderr, "Tavolen cannot write the recording %s: %s\n", r.path.c_str(),
-                     std::strerror(errno));
-        std::fflush(stderr);
+    if (!r.failed) {
+        const std::size_t written = std::fwrite(chunk.data(), 1, chunk.size(), r.file);
+        const int error = errno;
+        Keep(r, chunk, written);
+        if (written != chunk.size()) {
+            r.failed = true;
+            CutOpenFile(r.file, r.kept);
+            char where[96];
+            if (r.keptMs >= 0) {
+                std::snprintf(where, sizeof where, "it ends at line %lld, %lld ms into the session",
+                              r.keptLines, r.keptMs);
+            } else {
+                std::snprintf(where, sizeof where, "it ends at line %lld, before the first report",
+                              r.keptLines);
+            }
+            std::fprintf(stderr, "Tavolen cannot write the recording %s: %s; %s, and replays up to there.\n",
+                         MaskControlCharacters(r.path).c_str(), std::strerror(error), where);
+            std::fflush(stderr);
+        }
     }
     if (last) {
         std::fclose(r.file);
@@ -128,6 +169,7 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     char when[64] = "";
     const std::time_t now = std::time(nullptr);
     if (const std::tm* utc = std::gmtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", utc);
+    std::setvbuf(file, nullptr, _IONBF, 0);
     {
         std::lock_guard fileLock(r.fileMutex);
         r.file = file;
@@ -136,7 +178,7 @@ bool StartRecording(const char* path, const char* program, std::string* error) {
     {
         std::lock_guard lock(r.bufferMutex);
         r.pending = std::string("# A Wii Remote session recorded by Tavolen; replay it with\n") +
-                    "#   tavolen-sim --script " + MaskControlCharacters(path) + "\n" + "# recorded " + when + " by " + program + "\n";
+                    "#   tavolen-sim --script " + QuoteForCommandLine(MaskControlCharacters(path)) + "\n" + "# recorded " + when + " by " + program + "\n";
     }
     r.active.store(true);
     try {
@@ -186,15 +228,22 @@ void RecordClosed() {
     WriteOut(r, true);
 }
 
-void FinishRecording() {
+int FinishRecording(int exitCode) {
     Recorder& r = recorder.value;
-    if (!r.active.load(std::memory_order_relaxed)) return;
+    if (!r.active.load(std::memory_order_relaxed)) return exitCode;
     bool opened;
     {
         std::lock_guard lock(r.bufferMutex);
         opened = r.opened;
         r.closed = true;
     }
-    WriteOut(r, true);
-    if (!opened) RemoveFile(r.path.c_str());
+    if (opened) {
+        WriteOut(r, true);
+    } else {
+        std::lock_guard fileLock(r.fileMutex);
+        if (r.file != nullptr) RemoveOpenFile(r.file, r.path.c_str());
+        r.file = nullptr;
+    }
+    std::lock_guard fileLock(r.fileMutex);
+    return exitCode == 0 && r.failed ? kRecordingFailedExitCode : exitCode;
 }

@@ -31,6 +31,12 @@ void RecordInput(const uint8_t* report, std::size_t length);
 void RecordOutput(const uint8_t* report, std::size_t length);
 void RecordClosed();  // writes out everything and ends the recording
 
+// The exit code of a run whose recording could not be written whole (a full
+// disk): the file then ends at its last whole line.
+inline constexpr int kRecordingFailedExitCode = 3;
+
 // The program is ending: writes out what is left; a recording in which no
-// remote was ever opened holds nothing to replay and is removed.
-void FinishRecording();
+// remote was ever opened holds nothing to replay and is removed. Returns the
+// code to end with: exitCode, or kRecordingFailedExitCode when exitCode is 0
+// and the recording could not be written whole.
+int FinishRecording(int exitCode = 0);

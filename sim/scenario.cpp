@@ -156,6 +156,8 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         {"resume", SimEventKind::Resume},
         {"disconnect", SimEventKind::Disconnect},
         {"off", SimEventKind::Off},
+        {"away", SimEventKind::Away},
+        {"back", SimEventKind::Back},
     };
     for (const Bare& bare : kBare) {
         if (word != bare.word) continue;
@@ -273,7 +275,7 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
     return true;
 }
 
-bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, FileIdentity* identity) {
+bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, std::FILE** openFile) {
     std::error_code status;
     const std::filesystem::path name = FilePath(path);
     const std::filesystem::file_status kind = std::filesystem::status(name, status);
@@ -296,8 +298,11 @@ bool LoadScenarioFile(const char* path, Scenario* out, std::string* error, FileI
             else text.append(chunk, got);
         }
         if (why.empty() && std::ferror(file) != 0) why = "read error";
-        if (identity != nullptr) *identity = ReadFileIdentity(file);
-        std::fclose(file);
+        if (openFile != nullptr && why.empty()) {
+            *openFile = file;
+        } else {
+            std::fclose(file);
+        }
     }
     if (!why.empty()) {
         *error = std::string(path) + ": cannot be read as a script (" + why + ")";

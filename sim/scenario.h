@@ -10,6 +10,8 @@
 //   <ms> disconnect              the remote is lost from then on
 //   <ms> off                     the remote switched off as Windows shows it:
 //                                from then on reads only time out and writes fail
+//   <ms> away | back             out of range and back: meanwhile it sends
+//                                nothing and no write reaches it (each times out)
 //   <ms> extension on | off      an extension plugged in or pulled out: the
 //                                remote says so in a status report and then
 //                                sends no data report until a mode is set
@@ -40,7 +42,7 @@
 
 #include "platform/files.h"
 
-enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off };
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off, Away, Back };
 
 struct SimEvent {
     uint32_t ms = 0;
@@ -70,10 +72,11 @@ bool ParseScenario(std::string_view text, std::string_view fileName, Scenario* o
                    std::string* error);
 
 // Reads and parses a script file; an unreadable file, a directory and
-// anything larger than 16 MiB are errors too. identity, if given, gets the
-// identity of the file that was read.
+// anything larger than 16 MiB are errors too. openFile, if given, gets the
+// file that was read, still open, for the caller to close: while it is open,
+// its identity (ReadFileIdentity) is its own.
 bool LoadScenarioFile(const char* path, Scenario* out, std::string* error,
-                      FileIdentity* identity = nullptr);
+                      std::FILE** openFile = nullptr);
 
 // text in single quotes for an error line: at most 60 characters of it, with
 // control characters shown as '?'.

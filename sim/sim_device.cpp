@@ -122,6 +122,7 @@ void ResetToPowerUp(SimState& sim) {
     sim.silent = false;
     sim.disconnected = false;
     sim.switchedOff = false;
+    sim.away = false;
     sim.writeAccepted = false;
     sim.queueHead = 0;
     sim.queueCount = 0;
@@ -172,6 +173,10 @@ void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs) {
     case SimEventKind::Off:  // what Windows shows of a paired remote switched off
         sim.switchedOff = true;
         sim.queueCount = 0;
+        break;
+    case SimEventKind::Away:
+    case SimEventKind::Back:
+        sim.away = event.kind == SimEventKind::Away;
         break;
     case SimEventKind::Extension:  // plugged in or pulled out: said unasked
         sim.extension = event.x != 0;

@@ -34,7 +34,7 @@ SimState& Sim() {
 // An empty report is none: queued, it would take a slot and read as "nothing
 // came in time".
 void EnqueueReport(SimState& sim, const uint8_t* bytes, std::size_t length) {
-    if (length == 0 || !sim.open || sim.silent || sim.disconnected || sim.switchedOff ||
+    if (length == 0 || !sim.open || sim.silent || sim.disconnected || sim.switchedOff || sim.away ||
         sim.queueCount == kSim.queueLimit) {
         return;
     }
@@ -71,7 +71,7 @@ void AdvanceToNow(SimState& sim, int64_t nowNs) {
             ++sim.nextEvent;
             continue;
         }
-        if (sim.silent || sim.switchedOff || sim.dataHeld || sim.queueCount == kSim.queueLimit) {
+        if (sim.silent || sim.switchedOff || sim.away || sim.dataHeld || sim.queueCount == kSim.queueLimit) {
             // Every report before the next event would be dropped or held:
             // skip them all at once, so a reader's pause of seconds costs nothing.
             const int64_t lastNs = std::min(nowNs, eventNs - 1);
@@ -87,7 +87,7 @@ void AdvanceToNow(SimState& sim, int64_t nowNs) {
 // When the next report or event is due that a waiting reader should see.
 int64_t NextDueNs(const SimState& sim) {
     if (sim.disconnected) return kNever;
-    const int64_t tickNs = sim.silent || sim.switchedOff || sim.dataHeld ? kNever : sim.nextTickNs;
+    const int64_t tickNs = sim.silent || sim.switchedOff || sim.away || sim.dataHeld ? kNever : sim.nextTickNs;
     return std::min(EventTimeNs(sim), tickNs);
 }
 
@@ -250,6 +250,8 @@ int BackendWrite(BackendDevice* device, const uint8_t* buffer, std::size_t lengt
     // hidraw refuses a write shorter than an identifier and one byte; a
     // remote that is gone or switched off never gets it.
     if (sim.disconnected || sim.switchedOff || length < 2) return -1;
+    // Out of range, the stack's bound runs out (here at once).
+    if (sim.away) return kBackendTimedOut;
     sim.writeAccepted = true;
     RecordOutput(sim, nowNs, buffer, length, false);
     ApplyOutputReport(sim, buffer, length, nowNs);

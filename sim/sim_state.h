@@ -109,6 +109,7 @@ struct SimState {
     bool silent = false;
     bool disconnected = false;
     bool switchedOff = false;         // reads only time out, writes fail
+    bool away = false;                // out of range: reads and writes only time out
     bool writeAccepted = false;       // a write went through: its form is known
     QueuedReport queue[kSim.queueLimit];  // a ring: queueHead is the oldest
     std::size_t queueHead = 0;

@@ -35,17 +35,40 @@ constexpr const char* kHelp =
     "  --help, --version";
 
 const char* logPath = nullptr;
-FileIdentity scriptIdentity;  // of the script read, when there is one
+// The script read, kept open until the log has been compared with it: closed,
+// its identity could pass to a file made meanwhile.
+std::FILE* openScript = nullptr;
 bool logCreated = false;      // this run made the log: a refusal removes it
-std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
+std::FILE* openLog = nullptr;
 
 // Refused: one line and exit 2, leaving behind nothing this run made.
 [[noreturn]] void Refuse(const std::string& what) {
-    if (openLog != nullptr) std::fclose(openLog);  // first: it may be the recording
+    // The log first: it may be the recording, which then goes too.
+    if (openLog != nullptr && logCreated) RemoveOpenFile(openLog, logPath);
+    if (openLog != nullptr && !logCreated) std::fclose(openLog);
     FinishRecording();  // no remote was opened yet, so the recording goes
-    if (logCreated) RemoveFile(logPath);
     std::fprintf(stderr, "tavolen-sim: %s\n", MaskControlCharacters(what).c_str());
     EndProcess(kUsageError);
+}
+
+// Opens the log; refused when it is the script or the recording under
+// another name (the files are compared once open, whatever their names).
+void OpenLog() {
+    std::FILE* log = openLog = OpenForWriting(logPath, &logCreated);
+    if (log == nullptr) {
+        const int error = errno;
+        Refuse("cannot write the log " + std::string(logPath) + ": " +
+               (error == ENXIO ? "it is a pipe that nobody reads" : std::strerror(error)));
+    }
+    const FileIdentity logIdentity = ReadFileIdentity(log);
+    if (logIdentity.SameAs(ReadFileIdentity(openScript))) {
+        Refuse(std::string("--log names the script ") + logPath + "; the log would overwrite it");
+    }
+    if (logIdentity.SameAs(ReadRecordingIdentity())) {
+        Refuse(std::string("--record and --log name the same file ") + logPath);
+    }
+    if (!EmptyOpenFile(log)) Refuse("cannot empty the log " + std::string(logPath) + ": " + std::strerror(errno));
+    SimUseLog(log, logPath);
 }
 
 // Runs once this instance holds the single-instance lock: a second instance,
@@ -54,22 +77,9 @@ std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
 // by the files opened, whatever their names.
 void OpenLogAndRecording() {
     StartAskedRecording();
-    if (logPath == nullptr) return;
-    std::FILE* log = openLog = OpenForWriting(logPath, &logCreated);
-    if (log == nullptr) {
-        const int error = errno;
-        Refuse("cannot write the log " + std::string(logPath) + ": " +
-               (error == ENXIO ? "it is a pipe that nobody reads" : std::strerror(error)));
-    }
-    const FileIdentity logIdentity = ReadFileIdentity(log);
-    if (logIdentity.SameAs(scriptIdentity)) {
-        Refuse(std::string("--log names the script ") + logPath + "; the log would overwrite it");
-    }
-    if (logIdentity.SameAs(ReadRecordingIdentity())) {
-        Refuse(std::string("--record and --log name the same file ") + logPath);
-    }
-    if (!EmptyOpenFile(log)) Refuse("cannot empty the log " + std::string(logPath) + ": " + std::strerror(errno));
-    SimUseLog(log, logPath);
+    if (logPath != nullptr) OpenLog();
+    if (openScript != nullptr) std::fclose(openScript);
+    openScript = nullptr;
 }
 
 }  // namespace
@@ -105,12 +115,10 @@ int main(int argc, char** argv) {
     Scenario scenario;
     std::string problem;
     if (script != nullptr) {
-        if (!LoadScenarioFile(script, &scenario, &problem, &scriptIdentity)) Refuse(problem);
+        if (!LoadScenarioFile(script, &scenario, &problem, &openScript)) Refuse(problem);
     } else if (!BuiltInScenario(scenarioName != nullptr ? scenarioName : "demo", &scenario)) {
         Refuse("unknown scenario " + QuoteForMessage(scenarioName) + " (demo, absent, silent, still)");
     }
     SimUseScenario(scenario);
-    const int code = RunTavolen(OpenLogAndRecording);
-    FinishRecording();
-    EndProcess(code);
+    EndProcess(FinishRecording(RunTavolen(OpenLogAndRecording)));
 }

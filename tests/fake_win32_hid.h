@@ -53,7 +53,7 @@ struct FakeWinHidReport {
 // Bytes that reached the remote, and the call that carried them.
 struct FakeWinHidWrite {
     std::vector<uint8_t> bytes;
-    bool control = false;  // through HidD_SetOutputReport, not WriteFile
+    bool control = false;  // through IOCTL_HID_SET_OUTPUT_REPORT, not WriteFile
     bool operator==(const FakeWinHidWrite&) const = default;
 };
 
@@ -61,7 +61,8 @@ struct FakeWinHid {
     std::vector<FakeWinHidDevice> devices;  // the present HID interfaces, in order
     std::deque<FakeWinHidReport> reads;     // what reads get; none: reads wait
     bool lost = false;                      // ReadFile fails like a device that is gone
-    bool setOutputReportFails = false;
+    bool setOutputReportFails = false;  // IOCTL_HID_SET_OUTPUT_REPORT
+    bool setOutputReportNeverEnds = false;
     // When a cancelled operation (CancelIoEx, or its handle closed) ends:
     // 0 at once, later by this many milliseconds, or never when negative.
     int cancelDelayMs = 0;

@@ -6,6 +6,8 @@
 #include <malloc.h>
 
 extern "C" {
+#include <winioctl.h>
+#include <hidclass.h>
 #include <hidsdi.h>
 }
 
@@ -277,8 +279,7 @@ void operator delete(void* memory, std::size_t size) noexcept {
     std::free(memory);
 }
 
-// The operations' calls, in place of the import libraries' pointers (and of
-// hid.dll's own function).
+// The operations' calls, in place of the import libraries' pointers.
 extern "C" {
 decltype(&ReadFile) fakeImportReadFile __asm__("__imp_ReadFile") = FakeReadFile;
 decltype(&WriteFile) fakeImportWriteFile __asm__("__imp_WriteFile") = FakeWriteFile;
@@ -286,12 +287,24 @@ decltype(&CancelIoEx) fakeImportCancelIoEx __asm__("__imp_CancelIoEx") = FakeCan
 decltype(&GetOverlappedResult) fakeImportGetOverlappedResult __asm__(
     "__imp_GetOverlappedResult") = FakeGetOverlappedResult;
 
-BOOLEAN NTAPI HidD_SetOutputReport(HANDLE handle, PVOID buffer, ULONG size) {
+BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                DWORD outSize, LPDWORD moved, LPOVERLAPPED overlapped) {
     std::lock_guard lock(fakeMutex);
-    CheckUnused(nullptr, buffer, size);
-    if (Find(handle) == nullptr || fake.setOutputReportFails) return FALSE;
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + size), true});
-    return TRUE;
+    FakeHandle* h = Find(handle);
+    if (h == nullptr || code != IOCTL_HID_SET_OUTPUT_REPORT || overlapped == nullptr) {
+        return System<decltype(&DeviceIoControl)>("DeviceIoControl")(handle, code, in, inSize, out, outSize, moved, overlapped);
+    }
+    CheckUnused(overlapped, in, inSize);
+    Operation& op = Start(*h, overlapped, in, inSize, false);
+    if (fake.setOutputReportFails) {
+        Complete(op, ERROR_GEN_FAILURE, 0);
+    } else if (!fake.setOutputReportNeverEnds) {
+        const auto* bytes = static_cast<const uint8_t*>(in);
+        fake.writes.push_back({std::vector<uint8_t>(bytes, bytes + inSize), true});
+        Complete(op, ERROR_SUCCESS, 0);  // the request returns no bytes
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
 }
+decltype(&DeviceIoControl) fakeImportDeviceIoControl __asm__("__imp_DeviceIoControl") = FakeDeviceIoControl;
 }

@@ -18,7 +18,7 @@
 
 // A record of the wire as gtest shows it: "WriteFile 12 00 31".
 void PrintTo(const FakeWinHidWrite& write, std::ostream* out) {
-    *out << (write.control ? "HidD_SetOutputReport" : "WriteFile") << std::hex;
+    *out << (write.control ? "IOCTL_HID_SET_OUTPUT_REPORT" : "WriteFile") << std::hex;
     for (const uint8_t byte : write.bytes) *out << ' ' << (byte >> 4) << (byte & 0xF);
 }
 
@@ -183,7 +183,8 @@ TEST_F(WinHidBackend, ReadsKeepEveryReportAndTellTimeoutsFromLosses) {
 // Two writes on each kind of stack: the bytes that reach the remote, the call
 // that carried them, and the form kept. WriteFile first carries the report's
 // own length; only a refusal (ERROR_INVALID_USER_BUFFER) moves on to the
-// padded report, then to HidD_SetOutputReport; any other failure ends there.
+// padded report, then to the control channel; any other failure ends there.
+// A form that never ends is given up after its 1 s: not delivered (-2).
 TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
     struct Case {
         const char* name;
@@ -194,6 +195,7 @@ TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
         std::vector<FakeWinHidWrite> wire;
         const char* form;
         int writeFileCalls;
+        bool setOutputReportNeverEnds = false;
     } const cases[] = {
         {"sends any length", WriteStack::SendsAnyLength, false, {kMode, kRegisterWrite}, {3, 22},
          {{kMode}, {kRegisterWrite}}, "exact", 2},
@@ -207,11 +209,13 @@ TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
          {}, "", 3},
         {"send fails: no other form", WriteStack::Fails, false, {kMode, kRegisterWrite}, {-1, -1},
          {}, "", 2},
+        {"the control channel never ends", WriteStack::RefusesAll, false, {kMode, kMode}, {-2, -2}, {}, "", 4, true},
     };
     for (const Case& c : cases) {
         ResetFakeWinHid();
         TheFakeWinHid().devices = {{kRemotePath, 0x057E, 0x0306, 0, 22, 22, c.stack}};
         TheFakeWinHid().setOutputReportFails = c.setOutputReportFails;
+        TheFakeWinHid().setOutputReportNeverEnds = c.setOutputReportNeverEnds;
         ASSERT_NE(OpenBackend(), nullptr) << c.name;
         std::vector<int> results;
         for (const Bytes& report : c.reports) results.push_back(Write(device, report));
@@ -224,7 +228,8 @@ TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
 }
 
 // A write that has not ended after 1 s is cancelled, and the caller waits at
-// most 250 ms more. When the cancel outlives that, the device is lost and the
+// most 250 ms more: not delivered (-2). When the cancel outlives that, the
+// device is lost (-1) and the
 // write's OVERLAPPED, buffer and event stay alive (the fake reports any of
 // them freed or reused while the write runs) until the system ends it; they
 // are released by a later open or close once it has.
@@ -232,13 +237,14 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
     struct Case {
         const char* name;
         int cancelDelayMs;
+        int written;    // what each of two writes gets
         int readAfter;  // a waiting report: lost devices refuse it
         int writeFileCalls;  // after a second write: a lost device makes none
         int endedLate;
     } const cases[] = {
-        {"cancel ends at once", 0, 9, 2, 0},
-        {"cancel ends 500 ms late", 500, -1, 1, 1},
-        {"cancel never ends", -1, -1, 1, 0},
+        {"cancel ends at once", 0, -2, 9, 2, 0},
+        {"cancel ends 500 ms late", 500, -1, -1, 1, 1},
+        {"cancel never ends", -1, -1, -1, 1, 0},
     };
     for (const Case& c : cases) {
         ResetFakeWinHid();
@@ -246,7 +252,7 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
         TheFakeWinHid().cancelDelayMs = c.cancelDelayMs;
         ASSERT_NE(OpenBackend(), nullptr) << c.name;
         const Clock::time_point start = Clock::now();
-        EXPECT_EQ(Write(device, kMode), -1) << c.name;
+        EXPECT_EQ(Write(device, kMode), c.written) << c.name;
         const Clock::duration took = Clock::now() - start;
         EXPECT_GE(took, std::chrono::milliseconds(950)) << c.name;
         EXPECT_LT(took, std::chrono::milliseconds(2750)) << c.name;
@@ -255,7 +261,7 @@ TEST_F(WinHidBackend, AWriteThatDoesNotEndIsGivenUpWithinItsBoundAndKeepsItsMemo
         TheFakeWinHid().reads = {{Arrival::Waiting, kReport}};
         uint8_t buffer[kReportBufferSize];
         EXPECT_EQ(BackendRead(device, buffer, sizeof buffer, 50), c.readAfter) << c.name;
-        EXPECT_EQ(Write(device, kMode), -1) << c.name;
+        EXPECT_EQ(Write(device, kMode), c.written) << c.name;
         EXPECT_EQ(TheFakeWinHid().writeFileCalls, c.writeFileCalls) << c.name;
         Close();
         EndLateCancels();
@@ -349,6 +355,51 @@ TEST_F(WinHidBackend, ALostRemoteIsSaidOnceAndRefusesWrites) {
     EXPECT_EQ(result, -1);
     EXPECT_TRUE(TheFakeWinHid().writes.empty());
     EXPECT_EQ(TheFakeWinHid().deviceCloses, 1);
+}
+
+// Through the channel, writes go one at a time whatever the threads (the fake
+// reports an OVERLAPPED or buffer reused while its write runs), and nothing
+// follows the last report. A write that was not delivered in time does not
+// lose the remote; one that fails after a write went through does.
+TEST_F(WinHidBackend, WritesGoOneAtATimeAndOnlyAFailureLosesTheRemote) {
+    struct Case {
+        const char* name;
+        WriteStack stack;  // after a first 11 10 went through (none when writers is 2)
+        int writers;       // threads that write 11 10 at once
+        int result;        // what each of them gets
+        int putBack;       // the last report, 12 00 30, once the stack takes writes again
+        const char* said;
+    } const cases[] = {
+        {"two writes at once that never end", WriteStack::NeverEnds, 2, -2, 3, ""},
+        {"not delivered after a write went through", WriteStack::NeverEnds, 1, -2, 3, ""},
+        {"failed after a write went through", WriteStack::Fails, 1, -1, -1, "Wii-Remote disconnected.\n"},
+    };
+    for (const Case& c : cases) {
+        ResetFakeWinHid();
+        TheFakeWinHid().devices = {{kRemotePath}};
+        handle = OpenHidHandle(0x057E, 0x0306);
+        const uint8_t led[kReportBufferSize] = {0x11, 0x10}, putBack[kReportBufferSize] = {0x12, 0x00, 0x30};
+        int32_t moved = 0;
+        if (c.writers == 1) WriteReport(handle, led, &moved);
+        CaptureStderr();
+        TheFakeWinHid().devices[0].stack = c.stack;
+        std::vector<int> results(static_cast<std::size_t>(c.writers));
+        std::vector<std::thread> writers;
+        for (int& result : results) {
+            writers.emplace_back([&, out = &result] {
+                int32_t own = 0;  // each write's own counter
+                *out = WriteReport(handle, led, &own);
+            });
+        }
+        for (std::thread& writer : writers) writer.join();
+        TheFakeWinHid().devices[0].stack = WriteStack::SendsAnyLength;
+        EXPECT_EQ(WriteLastReport(handle, putBack, &moved), c.putBack) << c.name;
+        EXPECT_EQ(WriteReport(handle, led, &moved), -1) << c.name << ": a write after the last";
+        CloseHidHandle(handle);
+        EXPECT_EQ(GetCapturedStderr(), c.said) << c.name;
+        EXPECT_EQ(results, std::vector<int>(results.size(), c.result)) << c.name;
+        EXPECT_EQ(TheFakeWinHid().misuses, std::vector<std::string>{}) << c.name;
+    }
 }
 
 }  // namespace

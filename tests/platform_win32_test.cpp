@@ -11,6 +11,9 @@
 #include <string>
 #include <thread>
 
+#include <shellapi.h>
+
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/single_instance.h"
 #include "platform/threads.h"
@@ -97,6 +100,22 @@ TEST(ErrorMessage, ShowsUntilDismissedFromAnotherThreadThenNoMore) {
     // The dismissal left no quit request behind in this thread's queue.
     MSG quit;
     EXPECT_FALSE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// A file's name in a command pasted into the console comes back whole as
+// the program's argument, and no % pairs up with another into a variable.
+TEST(QuoteForCommandLine, GivesTheNameBackWhole) {
+    for (const std::string name : {"plain.txt", "my remote.txt", "a%PATH%b.txt", "dir\\sub dir\\",
+                                   "C:\\x\\%y&z^(1).txt", "it's.txt"}) {
+        const std::string quoted = QuoteForCommandLine(name);
+        const std::wstring line = L"tavolen-sim " + std::wstring(quoted.begin(), quoted.end());
+        int count = 0;
+        LPWSTR* words = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_EQ(count, 2) << quoted;
+        EXPECT_EQ(std::wstring(words[1]), std::wstring(name.begin(), name.end())) << quoted;
+        LocalFree(words);
+        EXPECT_EQ(quoted.find("%PATH%"), std::string::npos) << quoted;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <tuple>
@@ -133,6 +134,29 @@ TEST(LoadScenarioFile, NamesTheFileInItsErrors) {
         EXPECT_EQ(error, refused.path + ": cannot be read as a script (" + refused.why + ")");
     }
     std::remove(path);
+}
+
+// Kept open, the script's identity is its own: removed meanwhile, it passes to
+// none of the files made after it (a closed file's inode goes to the next).
+TEST(LoadScenarioFile, KeepsTheScriptOpenSoNoFileMadeLaterTakesItsIdentity) {
+    const std::string script =
+        std::filesystem::temp_directory_path().string() + "/tavolen-identity-" + std::to_string(getpid());
+    std::fclose(std::fopen(script.c_str(), "w"));
+    Scenario scenario;
+    std::string error;
+    std::FILE* file = nullptr;
+    ASSERT_TRUE(LoadScenarioFile(script.c_str(), &scenario, &error, &file)) << error;
+    const FileIdentity identity = ReadFileIdentity(file);
+    std::remove(script.c_str());  // Windows keeps it: no other process may delete it while open
+    for (int i = 0; i < 20; ++i) {
+        std::FILE* made = CreateNewFile((script + std::to_string(i)).c_str());
+        ASSERT_NE(made, nullptr);
+        EXPECT_FALSE(ReadFileIdentity(made).SameAs(identity)) << i;
+        std::fclose(made);
+        std::remove((script + std::to_string(i)).c_str());
+    }
+    std::fclose(file);
+    std::remove(script.c_str());
 }
 
 TEST(BuiltInScenario, KnowsItsFourScenarios) {

@@ -10,7 +10,10 @@
 #include <atomic>
 #include <string>
 
+#include <vector>
+
 #include "control/main_reader.h"
+#include "remote/remote_reports.h"
 #include "view/sensor_view.h"
 
 namespace {
@@ -65,6 +68,33 @@ TEST_P(SwallowedQuit, ALaterEndingStillEndsTheLoop) {
 
 INSTANTIATE_TEST_SUITE_P(Endings, SwallowedQuit, ::testing::ValuesIn(kLaterEndings),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A repaint request erases only the old and new box of each cross that moved:
+// the paint after it covers their bounds and no more, and none comes when
+// nothing moved. Point 1 moves, from (300, 200); the others are unseen.
+std::vector<std::vector<int>> repaints;  // x, y, width and height each covered
+void NoteRepaint(const ViewFrame& frame) {
+    if (frame.cause == PaintCause::Repaint) repaints.push_back({frame.sent[0].x, frame.sent[0].y, frame.sent[0].w, frame.sent[0].h});
+}
+
+TEST(RepaintRequest, CoversOnlyTheBoxesOfTheCrossesThatMoved) {
+    const struct {
+        int x, y;
+        std::vector<std::vector<int>> repaints;
+    } steps[] = {{310, 200, {{146, 96, 14, 9}}}, {310, 200, {}}, {0, 0, {{0, 0, 160, 105}}}};
+    for (IrPoint& point : RemoteState.ir) point.x = point.y = 1023;
+    RemoteState.ir[0].x = 300, RemoteState.ir[0].y = 200;
+    viewFrameHook = NoteRepaint;
+    ASSERT_TRUE(CreateSensorView());
+    for (const auto& step : steps) {
+        repaints.clear();
+        RemoteState.ir[0].x = step.x, RemoteState.ir[0].y = step.y;
+        RequestRepaint();
+        for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
+        EXPECT_EQ(repaints, step.repaints) << step.x << ", " << step.y;
+    }
+    RequestClose();
+}
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 
 #include "control/main_reader.h"
 #include "remote/remote_reports.h"
+#include "view/repaint_latch.h"
 
 ViewFrameHook viewFrameHook = nullptr;
 
@@ -40,8 +41,14 @@ std::atomic<int> viewPhase{kNoView};
 // The window, set once it exists; the reader's requests address it.
 std::atomic<HWND> viewWindow{nullptr};
 
-// A repaint request came since the last paint (for the measurement hook).
-std::atomic<bool> repaintRequested{false};
+// A repaint request moved a cross since the last paint (for the measurement
+// hook). The view's thread only.
+bool repaintRequested = false;
+
+// The view's own message: invalidate the crosses that moved. One at a time is
+// queued; the reader's requests meanwhile merge into it.
+constexpr UINT kRepaintMessage = WM_APP + 9;
+RepaintLatch repaintLatch;
 
 // The view's own message: call ResendReportingMode on the view's thread.
 constexpr UINT kResendModeMessage = WM_APP + 1;
@@ -57,22 +64,57 @@ HFONT font;
 bool firstPaintDone;
 bool destroyHandled;
 
-// A camera point at (x, y) lands on client pixel (x / 2, y / 2). A line
-// stops one pixel short of its end, so each arm covers -4 to +4 around the
-// centre. Returns the camera x it drew.
-int32_t DrawCross(HDC dc, const IrPoint& point) {
-    const int32_t x = point.x.load(std::memory_order_relaxed);
-    const int cx = x / 2;
-    const int cy = point.y.load(std::memory_order_relaxed) / 2;
+// A point in camera coordinates.
+struct CameraPoint {
+    int32_t x, y;
+    bool operator==(const CameraPoint&) const = default;
+};
+
+// The points the window shows, or will once the invalidated boxes are
+// painted: every paint draws these, so that a paint clipped to part of the
+// window never draws a cross where no box was invalidated for it.
+CameraPoint shown[4];
+
+CameraPoint ReadPoint(const IrPoint& point) {
+    return {point.x.load(std::memory_order_relaxed), point.y.load(std::memory_order_relaxed)};
+}
+
+// The client pixels of a cross: a camera point at (x, y) lands on client
+// pixel (x / 2, y / 2), each arm covering -4 to +4 around it.
+RECT CrossBox(CameraPoint point) {
+    return {point.x / 2 - kArm, point.y / 2 - kArm, point.x / 2 + kArm + 1, point.y / 2 + kArm + 1};
+}
+
+// A line stops one pixel short of its end: hence the + 1.
+void DrawCross(HDC dc, CameraPoint point) {
+    const int cx = point.x / 2;
+    const int cy = point.y / 2;
     MoveToEx(dc, cx - kArm, cy, nullptr);
     LineTo(dc, cx + kArm + 1, cy);
     MoveToEx(dc, cx, cy - kArm, nullptr);
     LineTo(dc, cx, cy + kArm + 1);
-    return x;
+}
+
+// For the reader's repaint request: the old and the new box of each cross
+// that moved are erased and painted again, nothing when none moved. An erase
+// of the whole window a hundred times a second flickers.
+void InvalidateMovedCrosses(HWND window) {
+    repaintLatch.Take();
+    for (int k = 0; k < 4; ++k) {
+        const CameraPoint now = ReadPoint(RemoteState.ir[k]);
+        if (now == shown[k]) continue;
+        for (const CameraPoint point : {shown[k], now}) {
+            const RECT box = CrossBox(point);
+            InvalidateRect(window, &box, TRUE);
+        }
+        shown[k] = now;
+        repaintRequested = true;
+    }
 }
 
 // Begins painting (the system has erased the background with the class
-// brush where the invalidation asked for it) and draws the four crosses.
+// brush where the invalidation asked for it) and draws the four crosses,
+// clipped to what was invalidated.
 void PaintView(HWND window) {
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(window, &paint);
@@ -84,8 +126,14 @@ void PaintView(HWND window) {
     const HGDIOBJ oldPen = SelectObject(dc, pen);
     const HGDIOBJ oldBrush = SelectObject(dc, brush);
     const HGDIOBJ oldFont = SelectObject(dc, font);
-    ViewFrame frame{PaintCause::Exposed, {}, WM_PAINT};
-    for (int k = 0; k < 4; ++k) frame.drawnX[k] = DrawCross(dc, RemoteState.ir[k]);
+    ViewFrame frame{PaintCause::Exposed, {}, kRepaintMessage};
+    for (int k = 0; k < 4; ++k) {
+        DrawCross(dc, shown[k]);
+        frame.drawnX[k] = shown[k].x;
+    }
+    const RECT& area = paint.rcPaint;  // the update region's bounds
+    frame.sentCount = 1;
+    frame.sent[0] = ViewRect{area.left, area.top, area.right - area.left, area.bottom - area.top};
     // Put the DC's own objects back, so that ours are never left selected
     // into a DC when the destroy handler deletes them.
     SelectObject(dc, oldFont);
@@ -95,9 +143,10 @@ void PaintView(HWND window) {
     if (viewFrameHook == nullptr) return;
     if (!firstPaintDone) {
         frame.cause = PaintCause::First;
-    } else if (repaintRequested.exchange(false, std::memory_order_relaxed)) {
+    } else if (repaintRequested) {
         frame.cause = PaintCause::Repaint;
     }
+    repaintRequested = false;
     firstPaintDone = true;
     viewFrameHook(frame);
 }
@@ -138,6 +187,9 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         return 0;
     case WM_DESTROY:
         HandleDestroy();
+        return 0;
+    case kRepaintMessage:
+        if (!destroyHandled) InvalidateMovedCrosses(window);
         return 0;
     case kResendModeMessage:
         if (modePending.exchange(false) && !destroyHandled) ResendReportingMode();
@@ -188,6 +240,7 @@ bool CreateSensorView() {
                                         outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return false;
     viewWindow.store(window, std::memory_order_relaxed);
+    for (int k = 0; k < 4; ++k) shown[k] = ReadPoint(RemoteState.ir[k]);
     // Sequentially consistent, as the loads in RequestClose and
     // RequestReportingMode and start-up's look at an end request: of a view
     // opening and a request made meanwhile, one always sees the other.
@@ -223,9 +276,10 @@ int RunSensorView() {
 
 void RequestRepaint() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
-    repaintRequested.store(true, std::memory_order_relaxed);
-    // The system merges invalidations that come before the next paint.
-    InvalidateRect(viewWindow.load(std::memory_order_relaxed), nullptr, TRUE);
+    if (repaintLatch.Raise() &&
+        !PostMessageA(viewWindow.load(std::memory_order_relaxed), kRepaintMessage, 0, 0)) {
+        repaintLatch.Cancel();
+    }
 }
 
 void RequestReportingMode() {

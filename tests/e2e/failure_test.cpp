@@ -51,6 +51,8 @@ TEST_P(StartFailureTest, ReportsTheFaultAndEndsWithOne) {
         std::this_thread::sleep_for(milliseconds(1000));
         EXPECT_TRUE(run.process->Running()) << "ended before the box's OK";
         EXPECT_TRUE(X().FindWindows("Tavolen").empty());
+        // The remote is put back before the box waits for the user.
+        EXPECT_EQ(Reports(FinalLog(run)), c.log);
         X().SendKey(*box, XK_Return);
     }
     ASSERT_TRUE(EndsWith(run, 1));

@@ -1,6 +1,7 @@
 // The files a run is given: one file under two names (a link, a hard link,
 // another spelling) is refused whichever option names it, and a refused run
 // leaves nothing it made; two files run.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,32 @@ TEST_P(FileArgumentsTest, OneFileUnderTwoNamesIsRefusedAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Files, FileArgumentsTest, ::testing::ValuesIn(kFileArguments),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A recording on a disk that fills up: one line saying where it stopped, the
+// file cut back to its last whole line, which replays, and exit code 3.
+TEST_F(ProgramTest, ARecordingOnAFullDiskEndsAtItsLastWholeLineAndTheRunWithThree) {
+    if (geteuid() != 0) GTEST_SKIP() << "a small file system takes root to mount";
+    const std::string full = Dir().File("full"), recording = full + "/session.txt";
+    std::filesystem::create_directory(full);
+    ASSERT_EQ(mount("tavolen-full", full.c_str(), "tmpfs", 0, "size=8k"), 0);
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(full.c_str(), [](const char* at) { umount2(at, MNT_DETACH); });
+    WriteFile(full + "/filler", std::string(4096, 'x'));  // one page of two left
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    std::vector<std::string> args = Script("0 ir 1 300 200\n2500 buttons 00 80\n");
+    args.insert(args.end(), {"--record", recording});
+    Run& run = Launch(args);
+    ASSERT_TRUE(EndsWith(run, 3));
+    std::string err = Stderr(run);
+    std::erase(err, '\r');  // Windows' text mode
+    EXPECT_EQ(err.rfind("Tavolen cannot write the recording " + recording + ": ", 0), 0u) << err;
+    EXPECT_NE(err.find(" ms into the session, and replays up to there.\n"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(ReadFile(recording).back(), '\n');
+    StopDisplay();
+    Run& replay = LaunchExactly({"--script", recording, "--log", Dir().File("replay.log")}, "replay");
+    ASSERT_TRUE(EndsWith(replay, 1));  // no display: found, probed and set up in full
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(replay)));
+}
 
 }  // namespace
 }  // namespace e2e

@@ -241,6 +241,18 @@ void ProgramTest::CheckRecordingRoundTrip(
     ASSERT_TRUE(EndsWith(original, 0));
     const std::string recorded = ReadFile(recording);
     EXPECT_NE(recorded.find("\n# write form exact\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
+    if (!UnderWine()) {
+        // The replay line, pasted into a shell, names the recording (control
+        // characters shown as '?').
+        const std::size_t from = recorded.find(" --script ") + 10;
+        Process::Options shell;
+        shell.argv = {"/bin/sh", "-c", "printf %s " + recorded.substr(from, recorded.find('\n', from) - from)};
+        shell.stdoutPath = dir_.File("replay-line.out");
+        ASSERT_EQ(Process(shell).WaitExit(kExitDeadline), 0);
+        std::string masked = recording;
+        for (char& c : masked) c = static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+        EXPECT_EQ(ReadFile(shell.stdoutPath), masked);
+    }
 
     Run& replay = LaunchExactly({"--script", recording, "--log", dir_.File("replay.log")}, "replay");
     const XClient::Window view = WaitForView();

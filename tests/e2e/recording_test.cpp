@@ -43,13 +43,14 @@ TEST_F(ProgramTest, AReplayedRecordingSendsTheSameReportsEndsAtTheSameMomentAndS
 }
 
 // A name that holds a newline and an escape still gives a header of one line
-// per field, and the recording replays.
+// per field, with spaces and quotes a replay line that a shell takes whole,
+// and the recording replays.
 TEST_F(ProgramTest, ARecordingWhoseNameHoldsControlCharactersReplays) {
     ASSERT_NO_FATAL_FAILURE(StartDisplay());
     CheckRecordingRoundTrip(
         "0 ir 1 100 100\n1000 buttons 00 80\n", 1000,
         [&](XClient::Window view) { return ShowsEventually(view, ExpectedView(kWidth, kHeight, {{50, 50}})); },
-        "new\nline\x1b[2J.txt");
+        "new\nline\x1b[2J it's \"$HOME\".txt");
 }
 
 TEST_F(ProgramTest, ARecordingLosesAtMostASecondWhenTheProgramIsKilled) {

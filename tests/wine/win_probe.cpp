@@ -4,6 +4,7 @@
 //   win-probe window       prints the window's class, styles and rectangles
 //   win-probe end-session  asks the window to end as at log-off
 //   win-probe quit         posts a quit request to the window's thread
+//   win-probe enlarge      makes the window 640 x 640, as a user's drag would
 //   win-probe start HOW PROGRAM ARGS...
 //                          starts a window program without standard handles,
 //                          as a console's prompt or the Start menu does, and
@@ -123,5 +124,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "quit") == 0) {
         return PostThreadMessageA(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0) ? 0 : 1;
     }
+    if (std::strcmp(argv[1], "enlarge") == 0) return SetWindowPos(window, nullptr, 0, 0, 640, 640, SWP_NOMOVE | SWP_NOZORDER) ? 0 : 1;
     return 2;
 }

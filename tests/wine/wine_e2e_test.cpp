@@ -167,6 +167,7 @@ struct CrossCase {
     const char* name;
     const char* script;
     std::vector<Centre> centres;  // in client pixels
+    bool enlarged = false;        // the window made 640 x 640 first
 };
 
 const CrossCase kCrosses[] = {
@@ -174,6 +175,9 @@ const CrossCase kCrosses[] = {
     {"OriginShowsOnlyInnerArms", "0 ir 1 0 0\n0 ir 2 600 400\n", {{0, 0}, {300, 200}}},
     {"X1021And1020BothAt510", "0 ir 1 1021 100\n0 ir 2 1020 700\n", {{510, 50}, {510, 350}}},
     {"BottomRightCorner", "0 ir 1 1023 767\n0 ir 2 2 2\n", {{511, 383}, {1, 1}}},
+    {"FromTheLeftEdgeToTheTopEdge", "0 ir 1 2 300\n1500 ir 1 700 2\n", {{350, 1}}},
+    // The whole window, unseen points too: (1023, 1023) lands on (511, 511).
+    {"EnlargedShowsUnseenPointsToo", kOnePoint, {{150, 100}, {511, 511}}, true},
 };
 
 void PrintTo(const CrossCase& c, std::ostream* out) { *out << c.name; }
@@ -185,6 +189,9 @@ TEST_P(WineCrossTest, DrawsANinePixelCrossPerSeenPointOnWhite) {
     Run& run = Launch(Script(GetParam().script));
     const XClient::Window view = WaitForView();
     ASSERT_NE(view, 0u);
+    if (GetParam().enlarged) {
+        EXPECT_EQ(Probe("enlarge"), "");
+    }
     EXPECT_TRUE(ClientShows(view, GetParam().centres));
     X().SendKey(view, XK_Escape);
     EXPECT_TRUE(EndsWith(run, 0));
