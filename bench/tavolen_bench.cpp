@@ -177,6 +177,14 @@ std::optional<Figures> RunMeasurement(const Column& column, const ChildRun& run)
             dup2(devNull, STDOUT_FILENO);
         }
         execve("/proc/self/exe", argv.data(), envp.data());
+        // After a fork only async-signal-safe calls: a fixed line, by write.
+        static const char kNotAProgram[] =
+            "tavolen-bench: this system cannot run the child (a cross-built program needs "
+            "its emulator registered with the kernel)\n";
+        static const char kNotStarted[] = "tavolen-bench: the child could not be started\n";
+        const bool foreign = errno == ENOEXEC;
+        [[maybe_unused]] const ssize_t said = write(STDERR_FILENO, foreign ? kNotAProgram : kNotStarted,
+                                                    (foreign ? sizeof kNotAProgram : sizeof kNotStarted) - 1);
         _exit(127);
     }
     close(fds[1]);
