@@ -17,9 +17,11 @@
 // and the view. The display server's own processor time is measured beside.
 //
 // Every measurement runs in a child process of its own (this program started
-// again with --child), with a fresh XDG_RUNTIME_DIR for the program's
-// single-instance lock, so that each has its own processor-time and memory
-// figures and starts from a fresh program. A child writes its figures as
+// again with --child), with a fresh XDG_RUNTIME_DIR, so that each has its own
+// processor-time and memory figures and starts from a fresh program. The
+// program's single-instance lock is the user's whatever the environment: no
+// other Tavolen of the user may run meanwhile (bench_smoke gives the bench a
+// lock place of its own). A child writes its figures as
 // "name value" lines to descriptor 3; this process gathers them into one
 // table.
 //
