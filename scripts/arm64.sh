@@ -29,10 +29,14 @@ packages=(
 scripts/install-missing.sh "${packages[@]}"
 
 # Registers qemu-aarch64 for arm64 programs unless it is already; says in one
-# line why not when it may not.
+# line why not when it may not. Registered without the O flag, with which the
+# kernel opens the program for qemu and hands it the descriptor at the lowest
+# free number: a program started with its standard input closed (as a test
+# starts one) would find descriptor 0 taken.
 RegisterEmulator() {
   local misc=/proc/sys/fs/binfmt_misc conf=/usr/lib/binfmt.d/qemu-aarch64.conf
-  [ -e "$misc/qemu-aarch64" ] && return 0
+  local entry=$misc/qemu-aarch64
+  if [ -e "$entry" ] && ! grep -q '^flags:.*O' "$entry"; then return 0; fi
   if ((${#sudo[@]})) && ! sudo -n true 2>/dev/null; then
     echo "arm64: cannot register qemu-aarch64 with the kernel: not root and no sudo without a password" >&2
     return 1
@@ -41,7 +45,15 @@ RegisterEmulator() {
     echo "arm64: cannot register qemu-aarch64 with the kernel: binfmt_misc cannot be mounted here" >&2
     return 1
   fi
-  if ! "${sudo[@]}" sh -c "cat '$conf' >'$misc/register'" 2>/dev/null; then
+  local line flags
+  line=$(cat "$conf")
+  flags=${line##*:}
+  line="${line%:*}:${flags//O/}"
+  if [ -e "$entry" ] && ! "${sudo[@]}" sh -c "echo -1 >'$entry'" 2>/dev/null; then
+    echo "arm64: cannot register qemu-aarch64 with the kernel: its registration with the O flag cannot be removed" >&2
+    return 1
+  fi
+  if ! printf '%s' "$line" | "${sudo[@]}" tee "$misc/register" >/dev/null 2>&1; then
     echo "arm64: cannot register qemu-aarch64 with the kernel: $misc/register refused $conf" >&2
     return 1
   fi
