@@ -22,6 +22,8 @@ set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgco
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # Test programs run under qemu-user: the arm64 loader and libraries of
-# multiarch are where the programs look for them, so no prefix is needed.
+# multiarch are where the programs look for them, so no prefix is given (the
+# cross compiler's /usr/aarch64-linux-gnu as one would pair its loader with
+# multiarch's libc.so.6 of another build: see scripts/arm64.sh).
 find_program(TAVOLEN_QEMU_AARCH64 qemu-aarch64 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVOLEN_QEMU_AARCH64})
