@@ -13,7 +13,7 @@ namespace bench {
 
 constexpr int kResultFd = 3;            // where a child writes its figures
 constexpr int kSettleMs = 1000;         // open to steady state's earliest start
-constexpr int kEndMarginMs = 300;       // window end to HOME
+constexpr int kEndMarginMs = 300;       // window end to the run's end, planned: HOME comes after the window
 
 // The monotonic clock, in nanoseconds.
 int64_t ReadNowNs();

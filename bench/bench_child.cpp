@@ -169,8 +169,10 @@ WindowSnapshot TakeSnapshot(int serverPid) {
     return snapshot;
 }
 
-// Waits for time 0 (the remote's opening), then takes
-// the window's two snapshots. It sleeps the whole time in between.
+// Waits for time 0 (the remote's opening), then takes the window's two
+// snapshots, and ends the run with HOME only then: on a slow or busy machine
+// it may wake late, and a run that ended at a fixed time would end before
+// its window had been measured. It sleeps the whole time in between.
 void RunMonitor(const ChildSettings& settings, Window* window) {
     int64_t zero = 0;
     while ((zero = record.openNs.load(std::memory_order_acquire)) == 0) SleepUntilNs(ReadNowNs() + 2'000'000);
@@ -180,6 +182,8 @@ void RunMonitor(const ChildSettings& settings, Window* window) {
     SleepUntilNs(startNs + int64_t{settings.windowMs} * 1'000'000);
     window->end = TakeSnapshot(settings.serverPid);
     window->done.store(true, std::memory_order_release);
+    const uint8_t home[] = {0x30, 0x00, 0x80};  // 30 BB BB: HOME alone
+    SimInjectReport(home, sizeof home);
 }
 
 class ResultWriter {
@@ -233,18 +237,12 @@ int64_t ComputeEndMs(const ChildSettings& settings) {
 }
 
 // The simulated remote of every run: four points moving at the run's rate,
-// point 1 numbering the reports, and HOME once the window is over.
+// point 1 numbering the reports; the monitor sends HOME once the window is
+// over.
 void SetUpSimulatedRemote(const ChildSettings& settings) {
-    const int64_t endMs = ComputeEndMs(settings);
     Scenario scenario;
     BuiltInScenario("demo", &scenario);
     scenario.rate = settings.rate;
-    SimEvent home;  // HOME ends the program once the window is over
-    home.ms = static_cast<uint32_t>(endMs);
-    home.kind = SimEventKind::Buttons;
-    home.bytes[0] = 0x00;
-    home.bytes[1] = 0x80;
-    scenario.events.push_back(home);
     SimUseScenario(scenario);
     simOpenedHook = NoteOpened;
     simHandOffHook = NumberReport;
@@ -272,9 +270,14 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
     Window window;
     std::thread monitor(RunMonitor, settings, &window);
     const int code = RunTavolen();
+    const int64_t endedNs = ReadNowNs();
     FinishRecording();
     const bool complete = window.done.load(std::memory_order_acquire);
     if (complete) monitor.join(); else monitor.detach();
+    if (code == 0 && record.openNs.load() == 0) {
+        std::fputs("bench: the program ended without opening the remote: another Tavolen of this user "
+                   "holds the single-instance lock\n", stderr);
+    }
 
     ResultWriter out;
     out.Put("exit_code", code);
@@ -285,7 +288,8 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
     if (settings.record) {
         std::error_code error;
         const double bytes = static_cast<double>(std::filesystem::file_size(recording, error));
-        if (!error) out.Put("recording_bytes_per_min", bytes / (static_cast<double>(endMs) / 60000.0));
+        const double minutes = static_cast<double>(endedNs - open) * 1e-9 / 60.0;  // open to the end
+        if (!error && open != 0) out.Put("recording_bytes_per_min", bytes / minutes);
     }
     if (open != 0 && firstFrame != 0) out.Put("startup_frame_ms", static_cast<double>(firstFrame - open) * 1e-6);
     if (open != 0 && firstRepaint != 0) {
@@ -340,9 +344,8 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
 
     const int64_t start = record.openNs.load(std::memory_order_acquire);
     const int64_t periodNs = static_cast<int64_t>(1e9 / settings.fps);
-    const int64_t endNs = start + ComputeEndMs(settings) * 1'000'000;
     bool quit = false;
-    for (int64_t nextNs = start; !quit && nextNs < endNs; nextNs += periodNs) {
+    for (int64_t nextNs = start; !quit && !window.done.load(std::memory_order_acquire); nextNs += periodNs) {
         SleepUntilNs(nextNs);
         SDL_Event event;
         while (SDL_PollEvent(&event) != 0) {

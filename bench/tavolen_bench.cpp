@@ -17,9 +17,11 @@
 // and the view. The display server's own processor time is measured beside.
 //
 // Every measurement runs in a child process of its own (this program started
-// again with --child), with a fresh XDG_RUNTIME_DIR for the program's
-// single-instance lock, so that each has its own processor-time and memory
-// figures and starts from a fresh program. A child writes its figures as
+// again with --child), with a fresh XDG_RUNTIME_DIR, so that each has its own
+// processor-time and memory figures and starts from a fresh program. The
+// program's single-instance lock is the user's whatever the environment: no
+// other Tavolen of the user may run meanwhile (bench_smoke gives the bench a
+// lock place of its own). A child writes its figures as
 // "name value" lines to descriptor 3; this process gathers them into one
 // table.
 //
@@ -177,6 +179,14 @@ std::optional<Figures> RunMeasurement(const Column& column, const ChildRun& run)
             dup2(devNull, STDOUT_FILENO);
         }
         execve("/proc/self/exe", argv.data(), envp.data());
+        // After a fork only async-signal-safe calls: a fixed line, by write.
+        static const char kNotAProgram[] =
+            "tavolen-bench: this system cannot run the child (a cross-built program needs "
+            "its emulator registered with the kernel)\n";
+        static const char kNotStarted[] = "tavolen-bench: the child could not be started\n";
+        const bool foreign = errno == ENOEXEC;
+        [[maybe_unused]] const ssize_t said = write(STDERR_FILENO, foreign ? kNotAProgram : kNotStarted,
+                                                    (foreign ? sizeof kNotAProgram : sizeof kNotStarted) - 1);
         _exit(127);
     }
     close(fds[1]);

@@ -209,7 +209,12 @@ int RunTavolen(void (*onLockTaken)()) {
     if (!CreateSensorView()) {
         // Usually a start without a display: the box could not show either.
         endCode.store(1);
-        std::fputs("Tavolen cannot open its window.\n", stderr);
+        const char* why = SensorViewFailure();
+        if (*why == '\0') {
+            std::fputs("Tavolen cannot open its window.\n", stderr);
+        } else {
+            std::fprintf(stderr, "Tavolen cannot open its window (%s).\n", why);
+        }
         ShutDownRemote();
         return 1;
     }

@@ -31,6 +31,7 @@ double SinceOpen() {
 
 // Start-up's stage 8 is not run here.
 bool CreateSensorView() { return false; }
+const char* SensorViewFailure() { return ""; }
 int RunSensorView() { return 0; }
 
 void RequestRepaint() {

@@ -22,14 +22,23 @@ for library in libhidapi-hidraw0 libsdl2-2.0-0; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
+# Every architecture's package holds these files with these modes, and no
+# others.
+files='-rwxr-xr-x ./usr/bin/tavolen
+-rwxr-xr-x ./usr/bin/tavolen-sim
+-rw-r--r-- ./usr/lib/udev/rules.d/60-tavolen.rules
+-rw-r--r-- ./usr/share/applications/tavolen.desktop
+-rw-r--r-- ./usr/share/doc/tavolen/changelog.gz
+-rw-r--r-- ./usr/share/doc/tavolen/copyright
+-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tavolen.svg
+-rw-r--r-- ./usr/share/man/man1/tavolen-sim.1.gz
+-rw-r--r-- ./usr/share/man/man1/tavolen.1.gz'
+listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }')
+[ "$listed" = "$files" ] || fail "the package's files differ: $(diff <(echo "$files") <(echo "$listed") | grep '^[<>]' | tr '\n' ' ')"
 root=$work/root
 dpkg -x "$deb" "$root"
-for file in usr/bin/tavolen usr/bin/tavolen-sim usr/lib/udev/rules.d/60-tavolen.rules \
-            usr/share/applications/tavolen.desktop \
-            usr/share/icons/hicolor/scalable/apps/tavolen.svg usr/share/doc/tavolen/copyright \
-            usr/share/doc/tavolen/changelog.gz; do
-  [ -e "$root/$file" ] || fail "not installed: /$file"
-done
+said=$("$root/usr/bin/tavolen" --version) || fail "installed tavolen --version ended with $?"
+[ "$said" = "tavolen $(dpkg-deb -f "$deb" Version)" ] || fail "installed tavolen --version says: $said"
 
 version=$(dpkg-deb -f "$deb" Version)
 latest=$(zcat "$root/usr/share/doc/tavolen/changelog.gz" | head -n 1)
@@ -43,13 +52,18 @@ for page in tavolen tavolen-sim; do
   [[ $text == "TAVOLEN(1)"* ]] || fail "man $page is not Tavolen's page: ${text:0:80}"
 done
 
-# A short run of the installed program that ends with HOME, meeting a lock of
-# its own, not the user's.
+# A short run of the installed program on an X server of its own that ends
+# with HOME, meeting a lock of its own, not the user's.
 mkdir -m 700 "$work/runtime"
 private_lock() { "$build/tests/private-lock-place" "$work/runtime" "$@"; }
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.err")"
 printf '0 ir 1 300 200\n1500 buttons 00 80\n' >"$work/home.txt"
 status=0
-SDL_VIDEODRIVER=offscreen private_lock timeout 20 "$root/usr/bin/tavolen-sim" \
+DISPLAY=:$(head -n1 "$work/display") private_lock timeout 20 "$root/usr/bin/tavolen-sim" \
   --script "$work/home.txt" --log "$work/home.log" 2>"$work/home.err" || status=$?
 [ "$status" -eq 0 ] || fail "installed tavolen-sim ended with $status: $(cat "$work/home.err")"
 [ "$(tail -n 2 "$work/home.log" | cut -d' ' -f2-)" = $'12 00 30\nclose' ] ||

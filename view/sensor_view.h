@@ -10,6 +10,11 @@
 // when no visible window could be made.
 bool CreateSensorView();
 
+// Why the last CreateSensorView failed, when the window system asked for
+// could not start ("SDL_VIDEODRIVER=wayland: wayland not available", say);
+// "" when there was simply no display.
+const char* SensorViewFailure();
+
 // Runs the view's event loop until the destroy handler has run and a quit
 // request comes; returns 0. A quit request that comes first (from outside)
 // runs the destroy handler.

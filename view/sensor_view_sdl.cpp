@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -189,6 +190,37 @@ void HandleEvent(const SDL_Event& event) {
     }
 }
 
+// SensorViewFailure's text; written by CreateSensorView on start-up's thread.
+char viewFailure[256];
+
+// Notes why the window could not be made, for start-up's one line: the
+// video driver asked for (or the one SDL took) and SDL's reason. A start
+// without any display leaves it "": there is nothing more to say.
+void NoteFailure() {
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    const bool wasAsked = asked != nullptr && *asked != '\0';
+    const char* driver = wasAsked ? asked : SDL_GetCurrentVideoDriver();
+    if (driver == nullptr) return;
+    const char* why = *SDL_GetError() != '\0' ? SDL_GetError() : "SDL gave no reason";
+    std::snprintf(viewFailure, sizeof viewFailure, "%s%s: %s", wasAsked ? "SDL_VIDEODRIVER=" : "", driver,
+                  why);
+}
+
+// The view draws into the window's surface; give that surface to the window
+// system as it is (shared memory on X11). Otherwise SDL copies it into a
+// texture of an OpenGL renderer on every update, which without a GPU is
+// Mesa's software rasteriser: about ten times the processor time per frame
+// and some 85 MiB more memory. Only drivers with a surface of their own can
+// do without that texture: under Wayland the window would get no surface at
+// all. SDL reads the hint when it makes the first surface.
+void KeepTheDriversOwnSurface() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr) return;
+    for (const char* own : {"x11", "offscreen", "dummy"}) {
+        if (std::strcmp(driver, own) == 0) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
+}
+
 // A window nobody can see is no window: SDL's offscreen and dummy drivers
 // count only when asked for.
 bool IsVisibleDriver() {
@@ -210,16 +242,15 @@ void FitOuterSize() {
 }  // namespace
 
 bool CreateSensorView() {
-    // The view draws into the window's surface; give that surface to the
-    // window system as it is (shared memory on X11). Otherwise SDL copies it
-    // into a texture of an OpenGL renderer on every update, which without a
-    // GPU is Mesa's software rasteriser: about ten times the processor time
-    // per frame and some 85 MiB more memory.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // Signals reach the program through its own watcher, not through SDL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    viewFailure[0] = '\0';
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        NoteFailure();
+        return false;
+    }
     if (!IsVisibleDriver()) return false;
+    KeepTheDriversOwnSurface();
     const Uint32 first = SDL_RegisterEvents(4);
     if (first == static_cast<Uint32>(-1)) return false;
     repaintEvent = first;
@@ -229,9 +260,13 @@ bool CreateSensorView() {
 
     viewWindow = SDL_CreateWindow("Tavolen", kWindowX, kWindowY, kOuterWidth, kOuterHeight,
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
-    if (viewWindow == nullptr) return false;
+    if (viewWindow == nullptr) {
+        NoteFailure();
+        return false;
+    }
     FitOuterSize();
     if (SDL_GetWindowSurface(viewWindow) == nullptr) {
+        NoteFailure();
         SDL_DestroyWindow(viewWindow);
         viewWindow = nullptr;
         return false;
@@ -245,6 +280,8 @@ bool CreateSensorView() {
     PaintView(PaintCause::First);
     return true;
 }
+
+const char* SensorViewFailure() { return viewFailure; }
 
 int RunSensorView() {
     SDL_Event event;

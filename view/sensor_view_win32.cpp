@@ -252,6 +252,10 @@ bool CreateSensorView() {
     return true;
 }
 
+// Windows has one window system: a window that cannot be made has no other
+// to be asked for.
+const char* SensorViewFailure() { return ""; }
+
 int RunSensorView() {
     MSG message;
     for (;;) {

@@ -89,6 +89,19 @@ TEST_F(ProgramTest, DisconnectedRemoteLeavesAnIdleWindowThatEscapeEnds) {
     EXPECT_EQ(CountLines(Stderr(run), "Wii-Remote disconnected."), 1) << Stderr(run);
 }
 
+// A window system asked for that cannot start (Wayland, on an X display
+// without a compositor) is named in the one line; the remote is put back.
+TEST_F(ProgramTest, AVideoDriverThatCannotStartIsNamed) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    std::vector<std::string> args = Script("0 ir 1 300 200\n");
+    args.insert(args.end(), {"--log", Dir().File("tavolen.log")});
+    Run& run = LaunchExactly(args, "tavolen", TAVOLEN_SIM,
+                             {{"SDL_VIDEODRIVER", "wayland"}, {"WAYLAND_DISPLAY", ""}});
+    ASSERT_TRUE(EndsWith(run, 1));
+    EXPECT_EQ(Stderr(run), "Tavolen cannot open its window (SDL_VIDEODRIVER=wayland: wayland not available).\n");
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
 // Refused before anything else: exit code 2, one line on stderr, no log line
 // and nothing in the runtime directory (no lock taken).
 struct BadStart {
