@@ -2,9 +2,7 @@
 // end-to-end tests.
 //
 //   tavolen-sim [--script FILE | --scenario NAME] [--log FILE] [--record FILE]
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -17,6 +15,7 @@
 #include "platform/standard_streams.h"
 #include "remote/printable_text.h"
 #include "remote/session_recorder.h"
+#include "sim/sim_log.h"
 #include "sim/sim_remote.h"
 
 namespace {
@@ -55,21 +54,10 @@ std::FILE* openLog = nullptr;  // closed before it is removed, as Windows asks
 void OpenLogAndRecording() {
     StartAskedRecording();
     if (logPath == nullptr) return;
-    std::FILE* log = openLog = OpenForWriting(logPath, &logCreated);
-    if (log == nullptr) {
-        const int error = errno;
-        Refuse("cannot write the log " + std::string(logPath) + ": " +
-               (error == ENXIO ? "it is a pipe that nobody reads" : std::strerror(error)));
-    }
-    const FileIdentity logIdentity = ReadFileIdentity(log);
-    if (logIdentity.SameAs(scriptIdentity)) {
-        Refuse(std::string("--log names the script ") + logPath + "; the log would overwrite it");
-    }
-    if (logIdentity.SameAs(ReadRecordingIdentity())) {
-        Refuse(std::string("--record and --log name the same file ") + logPath);
-    }
-    if (!EmptyOpenFile(log)) Refuse("cannot empty the log " + std::string(logPath) + ": " + std::strerror(errno));
-    SimUseLog(log, logPath);
+    std::string problem;
+    openLog = OpenSimLog(logPath, scriptIdentity, ReadRecordingIdentity(), &logCreated, &problem);
+    if (openLog == nullptr) Refuse(problem);
+    SimUseLog(openLog, logPath);
 }
 
 }  // namespace
