@@ -35,10 +35,11 @@ const DataLayout* FindDataLayout(uint8_t mode) {
 
 // The accelerometer's noise, and the camera's, change their data on
 // practically every sample, so a mode that carries either reports at the
-// rate; others only on a change, unless asked to report continuously.
+// rate; others only when a button changes. (The continuous bit, which
+// neither this tool nor the kernel's driver sets, is not modelled.)
 bool IsPeriodicMode(const SimState& sim) {
     const DataLayout* layout = FindDataLayout(sim.mode);
-    return layout != nullptr && (layout->accel || layout->irBytes > 0 || sim.continuous);
+    return layout != nullptr && (layout->accel || layout->irBytes > 0);
 }
 
 // The demo's points: Lissajous paths over the whole field, each with its own
@@ -158,7 +159,6 @@ void ResetToPowerUp(SimState& sim) {
     std::fill(std::begin(sim.points), std::end(sim.points), SimPoint{});
     sim.cameraEnabled = false;
     sim.cameraEnabled2 = false;
-    sim.continuous = false;
     std::fill(std::begin(sim.cameraRegisters), std::end(sim.cameraRegisters), uint8_t{0});
     sim.leds = 0;
     sim.extension = false;
@@ -233,7 +233,6 @@ void ApplyOutputReport(SimState& sim, const uint8_t* report, std::size_t length,
     const uint8_t flags = report[1];
     if (id == kSim.idModeSet && length >= 3) {
         sim.mode = report[2];
-        sim.continuous = (flags & kSim.flagContinuous) != 0;
         sim.dataHeld = false;
         sim.nextTickNs = IsPeriodicMode(sim) ? nowNs + sim.periodNs : kNever;
         SendDataReport(sim, nowNs);

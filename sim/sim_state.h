@@ -39,7 +39,6 @@ struct SimConstants {
     uint8_t modeButtons = 0x30;     // input: BB BB, the mode at power-up
     uint8_t flagAcknowledge = 0x02; // first payload byte: answer with a 22 report
     uint8_t flagEnable = 0x04;      // first payload byte of 13 and 1A
-    uint8_t flagContinuous = 0x04;  // first payload byte of 12: report at the rate
     uint8_t spaceRegisters = 0x04;  // report 16 space bit: peripheral registers
     uint8_t cameraAddressHigh = 0xB0;
     uint8_t extensionAddressHigh = 0xA4;   // an extension's registers
@@ -107,7 +106,6 @@ struct SimState {
     bool cameraEnabled = false;       // 13 with 0x04 received
     bool cameraEnabled2 = false;      // 1A with 0x04 received
     uint8_t cameraRegisters[256] = {};
-    bool continuous = false;          // the mode's continuous bit: report at the rate
     uint8_t leds = 0;                 // the LED bits of the last 11 report
     bool extension = false;           // an extension is plugged in
     uint8_t battery = 0;              // VV of the status report

@@ -9,66 +9,49 @@ out=$build/kernel-tier/results
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY=:7 SYSTEMD_IGNORE_CHROOT=1
 # Time without starting a process: the guest's processor is emulated.
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
-past() { (($(now_ms) > $1)); }
+# wait_until MS COMMAND...: until the command succeeds, at most MS.
+wait_until() {
+  local deadline=$(($(now_ms) + $1))
+  until "${@:2}" || (($(now_ms) > deadline)); do sleep 0.02; done
+}
 first_node() { local n; for n in /dev/hidraw*; do [ -e "$n" ] && node=$n && return; done; return 1; }
+no_node() { ! first_node; }
 note() { echo "$1=$2" >>"$dir/facts"; }
 # The remote was sent a report starting with BYTES (at least N times).
 was_sent() { [ "$(grep -c "^[0-9.]* $1" "$dir/remote.log" 2>/dev/null)" -ge "${2:-1}" ]; }
-wait_for_tavolen_mode() {
-  local deadline=$(($(now_ms) + 10000))
-  until was_sent "12 00 33" || past $deadline; do sleep 0.05; done
-  sleep 0.3
-}
+wait_for_tavolen_mode() { wait_until 10000 was_sent "12 00 33" && sleep 0.3; }
 
-read_battery() { wait_for_tavolen_mode; note capacity "$(cat /sys/class/power_supply/wiimote_battery_*/capacity)"; }
+read_battery() { wait_for_tavolen_mode && note capacity "$(cat /sys/class/power_supply/wiimote_battery_*/capacity)"; }
 # Another program sets 12 00 31 through the node, behind tavolen's back.
-write_foreign_mode() {
-  wait_for_tavolen_mode
-  printf '\x12\x00\x31' | dd of="$node" bs=3 count=1 iflag=fullblock 2>/dev/null
-  sleep 0.2
-  note foreign "$(grep ' 12 00 31$' "$dir/remote.log" | tail -n 1 | cut -d' ' -f1)"
-}
+write_foreign_mode() { wait_for_tavolen_mode && printf '\x12\x00\x31' | dd of="$node" bs=3 count=1 iflag=fullblock 2>/dev/null; }
 # Another program opens the driver's IR input device for a second.
 open_ir_device() {
-  local input
   wait_for_tavolen_mode
-  for input in /sys/class/input/input*; do
-    [ "$(cat "$input/name")" = "Nintendo Wii Remote IR" ] || continue
-    exec 3<"/dev/input/$(basename "$input"/event*)"
-    sleep 1
-    exec 3<&-
+  for event in /sys/class/input/event*; do
+    grep -qx "Nintendo Wii Remote IR" "$event/device/name" && exec 3<"/dev/input/${event##*/}" && sleep 1 && exec 3<&-
   done
 }
-end_after_disconnect() {
-  local deadline=$(($(now_ms) + 10000))
-  until grep -qF disconnected "$dir/tavolen.err" || past $deadline; do sleep 0.1; done
-  kill -TERM "$tavolen"
-}
+end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
 # The real systemd-udevd on a Bluetooth remote without the rule, then on it
 # and a USB remote with the rule.
 note_tags() {
-  udevadm trigger --subsystem-match=hidraw --action=add
-  udevadm settle --timeout=10
+  udevadm trigger --subsystem-match=hidraw --action=add && udevadm settle --timeout=10
   for node in /dev/hidraw*; do
-    udevadm info "$node" >>"$dir/udevadm-info.txt"
     note "$1_$(sed -n 's/^HID_ID=//p' "/sys/class/hidraw/${node#/dev/}/device/uevent")" \
       "$(udevadm info --query=property "$node" | sed -n 's/^TAGS=//p')"
   done
 }
 apply_udev_rule() {
-  /lib/systemd/systemd-udevd --daemon 2>>"$dir/udevd.err"
-  note_tags without_rule
+  /lib/systemd/systemd-udevd --daemon 2>>"$dir/udevd.err" && note_tags without_rule
   mkdir -p /run/udev/rules.d && cp "$here/../../udev/60-tavolen.rules" /run/udev/rules.d/
   udevadm control --reload
-  "$build/tavolen-virtual-remote" --bus usb --scenario still 2>>"$dir/remote.err" &
-  sleep 0.5
-  note_tags tags
-  kill -TERM $! && wait $!
+  "$build/tavolen-virtual-remote" --bus usb --scenario still &
+  sleep 0.5 && note_tags tags && kill -TERM $! && wait $!
   udevadm control --exit
 }
 
 run_row() {
-  local name=$1 script=$3 start=$4 action=$5 began remote deadline
+  local name=$1 script=$3 start=$4 action=$5 began remote
   [[ $only == all || ,$only, == *,$name,* ]] || return
   dir=$out/$name node="" tavolen=""
   mkdir -p "$dir"
@@ -79,15 +62,13 @@ run_row() {
     driver=$2
   fi
   tr ';' '\n' <<<"$script" >"$dir/script.txt"
-  began=$(now_ms) deadline=$((began + 5000))
+  began=$(now_ms)
   "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" &
   remote=$!
-  until first_node || past $deadline; do :; done
+  until first_node || (($(now_ms) > began + 5000)); do :; done
   note node "$node"
-  if [ "$start" = settled ] && [ "$driver" = wiimote ]; then  # its start-up: three status requests
-    deadline=$(($(now_ms) + 2000))
-    until was_sent "15 00" 3 || past $deadline; do sleep 0.02; done
-  fi
+  # The driver's own start-up ends with its third status request.
+  [ "$start:$driver" != settled:wiimote ] || wait_until 2000 was_sent "15 00" 3
   case $start in
     settled|at-node) timeout 40 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
     nonroot) timeout 40 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;
@@ -99,8 +80,7 @@ run_row() {
   wait "$remote"
   note remote_code $?
   note row_ms $(($(now_ms) - began))
-  deadline=$(($(now_ms) + 2000))  # the node goes with the device, before the next row
-  while first_node && ! past $deadline; do sleep 0.02; done
+  wait_until 2000 no_node  # the node goes with the device, before the next row
 }
 
 echo "guest: rows start at $(cut -d' ' -f1 /proc/uptime) s of uptime"
@@ -109,8 +89,8 @@ driver=wiimote
 # The first start of a program reads it and its libraries over 9p: not in a row.
 "$build/tavolen" --version >/dev/null && "$build/tavolen-virtual-remote" --version >/dev/null
 Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb=$! deadline=$(($(now_ms) + 10000))
-until [ -e /tmp/.X11-unix/X7 ] || past $deadline; do sleep 0.05; done
+xvfb=$!
+wait_until 10000 test -e /tmp/.X11-unix/X7
 while IFS='|' read -r -u 9 name driver_wanted script start action checks; do
   [[ -z $name || $name == \#* ]] || run_row "$name" "$driver_wanted" "$script" "$start" "$action"
 done 9<"$here/rows.txt"  # on descriptor 9: nothing a row runs reads them

@@ -11,38 +11,30 @@ times_of() {
     index($0, p[1]) == 1 { if (n == 1) print t; else armed = 1; next }
     armed && index($0, p[2]) == 1 { print t; armed = 0 }' "$dir/remote.log"
 }
-first_after() { times_of "$2" | awk -v t="$1" '$1 >= t { print; exit }'; }
+# The first time at or after T that BYTES came (points: that tavolen read IR points).
+first_after() { if [ "$2" = points ]; then point_times; else times_of "$2"; fi | awk -v t="$1" '$1 >= t { print; exit }'; }
 # A trigger's times: a script time; 31 or 33, tavolen's first 12 00 31 or
-# 12 00 33; foreign, the row's outside write; or reports sent after 33.
+# 12 00 33; or the reports sent after 33.
 trigger_times() {
   if [[ $1 == 3[13] ]]; then first_after 0 "12 00 $1"
-  elif [[ $1 == foreign ]]; then fact foreign
   elif [[ $1 =~ ^[0-9]+$ ]]; then echo "$1"
   else times_of "$1" | awk -v t="$(first_after 0 "12 00 33")" 't != "" && $1 > t'; fi
 }
-# The 0x33 reports tavolen read with point 1 seen, in the remote's time.
+# The 0x33 reports tavolen read with point 1 seen, in the remote's time
+# (its recording's 12 00 31 is the log's first).
 point_times() {
   awk -v log31="$(trigger_times 31)" '$1 == "#" && $4 $5 $6 == "120031" && o == "" { o = log31 - $2 }
     $2 == "raw" && $3 == "33" && $9 $10 $11 != "FFFFFF" { print $1 + o }' "$dir/tavolen.rec" 2>/dev/null
 }
 
-exits() { [ "$(cat "$dir/tavolen.code" 2>/dev/null)" = "$1" ] || fail_check "tavolen ended with '$(cat "$dir/tavolen.code" 2>/dev/null)', not $1"; }
+exits() { [ "$(cat "$dir/tavolen.code")" = "$1" ] || fail_check "tavolen ended with '$(cat "$dir/tavolen.code")', not $1"; }
 # says TEXT, or says !TEXT: tavolen's messages hold it, or do not.
 says() {
   if [[ $1 == !* ]]; then ! grep -qF "${1#!}" "$dir/tavolen.err" || fail_check "tavolen said '${1#!}'"
   else grep -qF "$1" "$dir/tavolen.err" 2>/dev/null || fail_check "tavolen did not say '$1'"; fi
 }
-# fact_has KEY TEXT: the fact holds TEXT; !TEXT: it is there without it; =TEXT: it is TEXT.
-fact_has() {
-  local value
-  value=$(fact "${1// /_}")
-  grep -q "^${1// /_}=" "$dir/facts" || { fail_check "no $1"; return; }
-  case $2 in
-    !*) [[ $value != *"${2#!}"* ]] ;;
-    =*) [[ $value == "${2#=}" ]] ;;
-    *) [[ $value == *"$2"* ]] ;;
-  esac || fail_check "$1 is '$value', against '$2'"
-}
+# The fact matches the pattern (extended, as in [[ ]]: !(*x*) for "without x").
+fact_has() { [[ $(fact "${1// /_}") == $2 ]] || fail_check "$1 is '$(fact "${1// /_}")', not '$2'"; }
 never_sent() { [ -z "$(times_of "$1")" ] || fail_check "'$1' was sent"; }
 # The reports came in this order (others between them) after each trigger.
 sent_after() {
@@ -56,7 +48,7 @@ sent_after() {
     done
   done
 }
-# Every trigger is followed by BYTES within LIMIT ms; the delays are figures.
+# Every trigger is followed by BYTES (or points) within LIMIT ms; the delays are figures.
 answers() {
   local at next delays=""
   for at in $(trigger_times "$1"); do
@@ -67,19 +59,6 @@ answers() {
   done
   [ -n "$delays" ] || fail_check "no '$1' to answer"
   figures+="$4 '$2' after '$1':$delays ms; "
-}
-# Tavolen read IR points within LIMIT ms of each trigger.
-points_within() {
-  local at first
-  [ -n "$(trigger_times "$1")" ] || fail_check "no '$1' to read points after"
-  for at in $(trigger_times "$1"); do
-    first=$(point_times | awk -v t="$at" '$1 >= t { print; exit }')
-    if [ -z "$first" ] || over "$(awk -v a="$at" -v b="$first" 'BEGIN { print b - a }')" "$2"; then
-      fail_check "no IR point read within $2 ms after '$1' at $at (first: ${first:-none})"
-    else
-      figures+="points $(awk -v a="$at" -v b="$first" 'BEGIN { printf "%.0f", b - a }') ms after '$1'; "
-    fi
-  done
 }
 # The modes set from trigger FROM to the time TO (end: to the last), e.g.
 # "30 31 33", match the pattern.

@@ -21,8 +21,10 @@ dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q 'ok installed'
 
 # The kernel's package, fetched once into the build tree, never installed.
 mkdir -p "$cache"
-package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+versioned() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'; }
+package=$(versioned)
 package=${package:-$(cd "$cache" && ls -d linux-image-*-amd64 2>/dev/null | tail -n 1)}
+[ -n "$package" ] || { apt-get update -qq && package=$(versioned); }
 [ -n "$package" ] || fail "apt knows no linux-image-amd64 (apt-get update) and $cache holds none"
 kernel=$cache/$package
 if [ ! -e "$kernel/.unpacked" ]; then
