@@ -24,7 +24,7 @@ done
 
 root=$work/root
 dpkg -x "$deb" "$root"
-for file in usr/bin/tavolen usr/bin/tavolen-sim usr/lib/udev/rules.d/60-tavolen.rules \
+for file in usr/bin/tavolen usr/bin/tavolen-sim usr/bin/tavolen-virtual-remote usr/lib/udev/rules.d/60-tavolen.rules \
             usr/share/applications/tavolen.desktop \
             usr/share/icons/hicolor/scalable/apps/tavolen.svg usr/share/doc/tavolen/copyright \
             usr/share/doc/tavolen/changelog.gz; do
@@ -36,7 +36,7 @@ latest=$(zcat "$root/usr/share/doc/tavolen/changelog.gz" | head -n 1)
 [[ $latest == "tavolen ($version) "* ]] || fail "the changelog's latest entry is not $version: $latest"
 
 # Both programs' pages render, without warnings, as Tavolen's page.
-for page in tavolen tavolen-sim; do
+for page in tavolen tavolen-sim tavolen-virtual-remote; do
   text=$(LC_ALL=C MANPATH=$root/usr/share/man man --warnings "$page" 2>"$work/man.err") ||
     fail "man $page: $(cat "$work/man.err")"
   [ ! -s "$work/man.err" ] || fail "man $page renders with warnings: $(cat "$work/man.err")"
