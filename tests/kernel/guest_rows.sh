@@ -31,6 +31,12 @@ open_ir_device() {
     grep -qx "Nintendo Wii Remote IR" "$event/device/name" && exec 3<"/dev/input/${event##*/}" && sleep 1 && exec 3<&-
   done
 }
+# The virtual remote itself, for a user who may not open /dev/uhid.
+uhid_as_nobody() {
+  local message
+  message=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$build/tavolen-virtual-remote" 2>&1)
+  note uhid_code $? && note uhid_message "$message"
+}
 end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
 # The real systemd-udevd on a Bluetooth remote without the rule, then on it
 # and a USB remote with the rule.
