@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-struct VirtualHidSpec {
+struct VirtualHidIdentity {
     uint16_t bus = 0;                 // 0x05 Bluetooth, 0x03 USB
     uint32_t vendor = 0;
     uint32_t product = 0;
@@ -21,7 +21,7 @@ struct VirtualHid;
 
 // Makes the device. nullptr on failure, with *failure one line that names
 // the node and what to do about it.
-VirtualHid* CreateVirtualHid(const VirtualHidSpec& spec, std::string* failure);
+VirtualHid* CreateVirtualHid(const VirtualHidIdentity& identity, std::string* failure);
 
 // Waits for the next output report a driver or a program sends the device
 // and returns its length (cut at capacity); 0 once InterruptVirtualHid was

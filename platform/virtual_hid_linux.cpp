@@ -38,10 +38,16 @@ struct VirtualHid {
     int wake = -1;     // an eventfd that InterruptVirtualHid makes readable
 };
 
-VirtualHid* CreateVirtualHid(const VirtualHidSpec& spec, std::string* failure) {
+VirtualHid* CreateVirtualHid(const VirtualHidIdentity& identity, std::string* failure) {
+    const int wake = eventfd(0, EFD_CLOEXEC);
+    if (wake < 0) {
+        *failure = std::string("cannot make an event descriptor: ") + std::strerror(errno);
+        return nullptr;
+    }
     const int fd = open(kNode, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        close(wake);
         *failure = std::string("cannot open ") + kNode + ": " + std::strerror(error) + "; ";
         if (error == ENOENT) {
             *failure += "the kernel's uhid module is not loaded (sudo modprobe uhid)";
@@ -55,66 +61,56 @@ VirtualHid* CreateVirtualHid(const VirtualHidSpec& spec, std::string* failure) {
     uhid_event event{};
     event.type = UHID_CREATE2;
     uhid_create2_req& create = event.u.create2;
-    CopyText(create.name, sizeof create.name, spec.name);
+    CopyText(create.name, sizeof create.name, identity.name);
     CopyText(create.phys, sizeof create.phys, "tavolen-virtual-remote");
-    CopyText(create.uniq, sizeof create.uniq, spec.uniq);
-    create.bus = spec.bus;
-    create.vendor = spec.vendor;
-    create.product = spec.product;
-    create.rd_size = static_cast<uint16_t>(std::min(spec.descriptorLength, sizeof create.rd_data));
-    std::memcpy(create.rd_data, spec.descriptor, create.rd_size);
+    CopyText(create.uniq, sizeof create.uniq, identity.uniq);
+    create.bus = identity.bus;
+    create.vendor = identity.vendor;
+    create.product = identity.product;
+    create.rd_size = static_cast<uint16_t>(std::min(identity.descriptorLength, sizeof create.rd_data));
+    std::memcpy(create.rd_data, identity.descriptor, create.rd_size);
     if (!WriteEvent(fd, event)) {
         const int error = errno;
         *failure = std::string("cannot create a device through ") + kNode + ": " + std::strerror(error);
         close(fd);
+        close(wake);
         return nullptr;
     }
     auto* hid = new VirtualHid;
     hid->fd = fd;
-    hid->wake = eventfd(0, EFD_CLOEXEC);
+    hid->wake = wake;
     return hid;
 }
 
 int ReadVirtualHidOutput(VirtualHid* hid, uint8_t* buffer, std::size_t capacity) {
     uhid_event event;
-    int result = -1;
     for (;;) {
         pollfd waits[2] = {{hid->fd, POLLIN, 0}, {hid->wake, POLLIN, 0}};
-        const int ready = poll(waits, hid->wake >= 0 ? 2 : 1, -1);
+        const int ready = poll(waits, 2, -1);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) break;
-        if (waits[1].revents != 0) {
-            result = 0;
-            break;
-        }
+        if (ready < 0) return -1;
+        if (waits[1].revents != 0) return 0;
         const ssize_t got = read(hid->fd, &event, sizeof event);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (got < static_cast<ssize_t>(sizeof event.type)) break;
+        if (got < static_cast<ssize_t>(sizeof event.type)) return -1;
         if (event.type == UHID_OUTPUT) {
             const std::size_t length = std::min<std::size_t>(event.u.output.size, capacity);
             std::memcpy(buffer, event.u.output.data, length);
-            result = static_cast<int>(length);
-            break;
+            return static_cast<int>(length);
         }
         // The kernel waits for an answer to these: refuse them at once.
-        std::lock_guard lock(hid->mutex);
+        if (event.type != UHID_GET_REPORT && event.type != UHID_SET_REPORT) continue;
+        uhid_event reply{};
         if (event.type == UHID_GET_REPORT) {
-            const uint32_t id = event.u.get_report.id;
-            event = uhid_event{};
-            event.type = UHID_GET_REPORT_REPLY;
-            event.u.get_report_reply.id = id;
-            event.u.get_report_reply.err = EIO;
-            WriteEvent(hid->fd, event);
-        } else if (event.type == UHID_SET_REPORT) {
-            const uint32_t id = event.u.set_report.id;
-            event = uhid_event{};
-            event.type = UHID_SET_REPORT_REPLY;
-            event.u.set_report_reply.id = id;
-            event.u.set_report_reply.err = EIO;
-            WriteEvent(hid->fd, event);
+            reply.type = UHID_GET_REPORT_REPLY;
+            reply.u.get_report_reply = {event.u.get_report.id, EIO, 0, {}};
+        } else {
+            reply.type = UHID_SET_REPORT_REPLY;
+            reply.u.set_report_reply = {event.u.set_report.id, EIO};
         }
+        std::lock_guard lock(hid->mutex);
+        WriteEvent(hid->fd, reply);
     }
-    return result;
 }
 
 bool WriteVirtualHidInput(VirtualHid* hid, const uint8_t* report, std::size_t length) {
@@ -128,7 +124,7 @@ bool WriteVirtualHidInput(VirtualHid* hid, const uint8_t* report, std::size_t le
 
 void InterruptVirtualHid(VirtualHid* hid) {
     const uint64_t one = 1;
-    if (hid->wake >= 0 && write(hid->wake, &one, sizeof one) < 0) {
+    if (write(hid->wake, &one, sizeof one) < 0) {
         // Nothing more to do: the counter is already set.
     }
 }

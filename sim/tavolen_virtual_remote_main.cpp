@@ -182,15 +182,15 @@ int main(int argc, char** argv) {
 
     const std::vector<uint8_t> descriptor = BuildReportDescriptor();
     const std::string address = MakeUniqueAddress();
-    VirtualHidSpec spec;
-    spec.bus = busName == "usb" ? kBusUsb : kBusBluetooth;
-    spec.vendor = kVendorNintendo;
-    spec.product = scenario.product;
-    spec.name = scenario.product == kProductPlus ? "Nintendo RVL-CNT-01-TR" : "Nintendo RVL-CNT-01";
-    spec.uniq = address.c_str();
-    spec.descriptor = descriptor.data();
-    spec.descriptorLength = descriptor.size();
-    VirtualHid* hid = CreateVirtualHid(spec, &problem);
+    VirtualHidIdentity identity;
+    identity.bus = busName == "usb" ? kBusUsb : kBusBluetooth;
+    identity.vendor = kVendorNintendo;
+    identity.product = scenario.product;
+    identity.name = scenario.product == kProductPlus ? "Nintendo RVL-CNT-01-TR" : "Nintendo RVL-CNT-01";
+    identity.uniq = address.c_str();
+    identity.descriptor = descriptor.data();
+    identity.descriptorLength = descriptor.size();
+    VirtualHid* hid = CreateVirtualHid(identity, &problem);
     if (hid == nullptr) Fail(problem, 1);
 
     // The remote's time 0 is the moment it appeared.

@@ -7,7 +7,7 @@ fail_check() { failures+="$*; "; }
 over() { awk -v d="$1" -v l="$2" 'BEGIN { exit !(d > l) }'; }
 # Times of the reports that start with BYTES; "A>B": of the first B after each A.
 times_of() {
-  awk -v spec="$1" 'BEGIN { n = split(spec, p, ">") } { t = $1; $1 = ""; sub(/^ /, "") }
+  awk -v pattern="$1" 'BEGIN { n = split(pattern, p, ">") } { t = $1; $1 = ""; sub(/^ /, "") }
     index($0, p[1]) == 1 { if (n == 1) print t; else armed = 1; next }
     armed && index($0, p[2]) == 1 { print t; armed = 0 }' "$dir/remote.log"
 }
