@@ -59,7 +59,9 @@ apply_udev_rule() {
 run_row() {
   local name=$1 script=$3 start=$4 action=$5 began remote
   [[ $only == all || ,$only, == *,$name,* ]] || return
-  dir=$out/$name node="" tavolen=""
+  # The row's files stay in memory while it runs: a write over 9p may wait
+  # on the host, and the remote answers only once its log line is written.
+  dir=/tmp/rows/$name node="" tavolen=""
   mkdir -p "$dir"
   if [ "$2" != "$driver" ]; then  # hid-generic takes every device, hid-wiimote goes
     modprobe -d "$kernel" -r hid_wiimote
@@ -76,8 +78,8 @@ run_row() {
   # The driver's own start-up ends with its third status request.
   [ "$start:$driver" != settled:wiimote ] || wait_until 2000 was_sent "15 00" 3
   case $start in
-    settled|at-node) timeout 40 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
-    nonroot) timeout 40 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;
+    settled|at-node) timeout 25 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
+    nonroot) timeout 25 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;
   esac
   [ "$start" = - ] || tavolen=$!
   [ "$action" = - ] || "$action"
@@ -87,6 +89,7 @@ run_row() {
   note remote_code $?
   note row_ms $(($(now_ms) - began))
   wait_until 2000 no_node  # the node goes with the device, before the next row
+  cp -r "$dir" "$out/"
 }
 
 echo "guest: rows start at $(cut -d' ' -f1 /proc/uptime) s of uptime"
