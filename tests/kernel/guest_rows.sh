@@ -19,7 +19,10 @@ no_node() { ! first_node; }
 note() { echo "$1=$2" >>"$dir/facts"; }
 # The remote was sent a report starting with BYTES (at least N times).
 was_sent() { [ "$(grep -c "^[0-9.]* $1" "$dir/remote.log" 2>/dev/null)" -ge "${2:-1}" ]; }
-wait_for_tavolen_mode() { wait_until 10000 was_sent "12 00 33" && sleep 0.3; }
+probe_missed() { grep -qs "Wii-Remote cannot open." "$dir/tavolen.err"; }
+tavolen_done() { [[ $(cut -d' ' -f3 "/proc/$tavolen/stat" 2>/dev/null) == @(Z|) ]] || probe_missed; }
+tavolen_mode_set() { was_sent "12 00 33" || probe_missed; }
+wait_for_tavolen_mode() { wait_until 10000 tavolen_mode_set && sleep 0.3; }
 
 read_battery() { wait_for_tavolen_mode && note capacity "$(cat /sys/class/power_supply/wiimote_battery_*/capacity)"; }
 # Another program sets 12 00 31 through the node, behind tavolen's back.
@@ -35,7 +38,7 @@ open_ir_device() {
 uhid_as_nobody() {
   local message
   message=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$build/tavolen-virtual-remote" 2>&1)
-  note uhid_code $? && note uhid_message "$message"
+  note uhid "$message exit $?"
 }
 end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
 # The real systemd-udevd on a Bluetooth remote without the rule, then on it
@@ -58,11 +61,10 @@ apply_udev_rule() {
 
 run_row() {
   local name=$1 script=$3 start=$4 action=$5 began remote
-  [[ $only == all || ,$only, == *,$name,* ]] || return
   # The row's files stay in memory while it runs: a write over 9p may wait
   # on the host, and the remote answers only once its log line is written.
   dir=/tmp/rows/$name node="" tavolen=""
-  mkdir -p "$dir"
+  rm -rf "$dir" && mkdir -p "$dir"
   if [ "$2" != "$driver" ]; then  # hid-generic takes every device, hid-wiimote goes
     modprobe -d "$kernel" -r hid_wiimote
     echo 1 >/sys/module/hid/parameters/ignore_special_drivers
@@ -83,7 +85,11 @@ run_row() {
   esac
   [ "$start" = - ] || tavolen=$!
   [ "$action" = - ] || "$action"
-  [ -z "$tavolen" ] || { wait "$tavolen"; echo $? >"$dir/tavolen.code"; }
+  if [ -n "$tavolen" ]; then  # a missed probe leaves an error box open: closed here
+    wait_until 25000 tavolen_done && kill -TERM "$tavolen" 2>/dev/null
+    wait "$tavolen"
+    echo $? >"$dir/tavolen.code"
+  fi
   kill -TERM "$remote" 2>/dev/null
   wait "$remote"
   note remote_code $?
@@ -100,8 +106,13 @@ driver=wiimote
 Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
 xvfb=$!
 wait_until 10000 test -e /tmp/.X11-unix/X7
-while IFS='|' read -r -u 9 name driver_wanted script start action checks; do
-  [[ -z $name || $name == \#* ]] || run_row "$name" "$driver_wanted" "$script" "$start" "$action"
-done 9<"$here/rows.txt"  # on descriptor 9: nothing a row runs reads them
+while IFS='|' read -r -u 9 name wanted script start action checks; do  # on 9: no row reads them
+  [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
+  run_row "$name" "$wanted" "$script" "$start" "$action"
+  # Tavolen's 100 ms probe can miss when the host leaves the emulated
+  # processors waiting: the row once more, and the miss said beside it.
+  probe_missed && run_row "$name" "$wanted" "$script" "$start" "$action" && note probe_missed_first 1
+  cp "$dir/facts" "$out/$name/"
+done 9<"$here/rows.txt"
 kill $xvfb
 cut -d' ' -f1 /proc/uptime >"$out/done"

@@ -64,6 +64,7 @@ while IFS='|' read -r -u 9 name driver script start action checks; do
   dir=$results/$name failures="" figures=""
   if [ -s "$dir/facts" ]; then eval "$checks"; else failures="the row did not run"; fi
   fact_has remote_code 0  # every row's remote ends cleanly on SIGTERM, or at its disconnect
+  [ -z "$(fact probe_missed_first)" ] || figures+="run twice, tavolen's first probe missed; "
   ((judged += 1, failed += ${#failures} > 0))
   printf '%-15s %s %5s s  %s%s\n' "$name" "$([ -z "$failures" ] && echo PASS || echo FAIL)" \
     "$(awk -v ms="$(fact row_ms)" 'BEGIN { printf "%.1f", ms / 1000 }')" "$figures" "${failures:+ FAILED: $failures}"
