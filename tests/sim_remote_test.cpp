@@ -73,14 +73,11 @@ TEST_F(SimRemote, ModeChangeSendsOneReportAtOnceInTheNewLayout) {
     Bytes withIrAndExtension = {0x37, 0x10, 0x08, 0x01, 0x02, 0x03};
     withIrAndExtension.resize(16, 0xFF);  // 10 IR bytes, then 6 extension bytes
     withIrAndExtension.resize(22, 0x00);
-    Bytes extensionOnly(22, 0x00);
-    extensionOnly[0] = 0x3D;
     const std::pair<uint8_t, Bytes> kModes[] = {
         {0x31, {0x31, 0x10, 0x08, 0x01, 0x02, 0x03}},
         {0x33, withIr},
         {0x32, {0x32, 0x10, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}},
         {0x37, withIrAndExtension},
-        {0x3D, extensionOnly},
         {0x30, {0x30, 0x10, 0x08}},
     };
     for (const auto& [mode, expected] : kModes) {

@@ -1,8 +1,7 @@
 #!/bin/busybox sh
 # The kernel tier's /init: the host's root (read-only) and the build tree over
 # 9p, a chroot into the host's root for the rows, then power off.
-/bin/busybox --install -s /bin
-export PATH=/bin
+/bin/busybox --install -s /bin && export PATH=/bin
 mount -t proc proc /proc && mount -t sysfs sysfs /sys && mount -t devtmpfs devtmpfs /dev
 for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p; do
   insmod /modules/$module.ko

@@ -1,8 +1,6 @@
 #!/bin/bash
-# The kernel tier in the guest (chrooted into the host's root): each row of
-# rows.txt plays its script on tavolen-virtual-remote, runs the real tavolen
-# beside the kernel's driver, does what the row does from outside, and leaves
-# its files in results/<row>/ for the host to judge.
+# The kernel tier in the guest, chrooted into the host's root: each row of
+# rows.txt, its files left in results/<row>/ for the host to judge.
 #   guest_rows.sh BUILD_DIR KERNEL_ROOT ROWS   (ROWS: all, or a,b,c)
 build=$1 kernel=$2 only=$3 here=$(dirname "$0")
 out=$build/kernel-tier/results
@@ -41,8 +39,7 @@ uhid_as_nobody() {
   note uhid "$message exit $?"
 }
 end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
-# The real systemd-udevd on a Bluetooth remote without the rule, then on it
-# and a USB remote with the rule.
+# The real systemd-udevd on a remote without the rule, then with it and a USB remote too.
 note_tags() {
   udevadm trigger --subsystem-match=hidraw --action=add && udevadm settle --timeout=10
   for node in /dev/hidraw*; do
@@ -52,8 +49,7 @@ note_tags() {
 }
 apply_udev_rule() {
   /lib/systemd/systemd-udevd --daemon 2>>"$dir/udevd.err" && note_tags without_rule
-  mkdir -p /run/udev/rules.d && cp "$here/../../udev/60-tavolen.rules" /run/udev/rules.d/
-  udevadm control --reload
+  mkdir -p /run/udev/rules.d && cp "$here/../../udev/60-tavolen.rules" /run/udev/rules.d/ && udevadm control --reload
   "$build/tavolen-virtual-remote" --bus usb --scenario still &
   sleep 0.5 && note_tags tags && kill -TERM $! && wait $!
   udevadm control --exit
@@ -61,8 +57,8 @@ apply_udev_rule() {
 
 run_row() {
   local name=$1 script=$3 start=$4 action=$5 began remote
-  # The row's files stay in memory while it runs: a write over 9p may wait
-  # on the host, and the remote answers only once its log line is written.
+  # The row's files in memory: a write over 9p may wait on the host, and the
+  # remote answers only once its log line is written.
   dir=/tmp/rows/$name node="" tavolen=""
   rm -rf "$dir" && mkdir -p "$dir"
   if [ "$2" != "$driver" ]; then  # hid-generic takes every device, hid-wiimote goes
