@@ -63,11 +63,3 @@ modes() {
   set=$(awk -v f="${from:-0}" -v t="${2/end/1e12}" '$1 >= f && $1 < t && $2 == "12" { printf "%s%s", s, $4; s = " " }' "$dir/remote.log")
   [[ $set == $3 ]] || fail_check "the modes from '$1' to $2 were '$set', not '$3'"
 }
-# The driver's register polling (reads of A400FA) while tavolen ran.
-polls() {
-  local times count
-  times=$(times_of "17 04 A4 00 FA 00 06" | awk -v t="$(trigger_times 31)" 't != "" && $1 > t')
-  count=$(grep -c . <<<"$times")
-  ((count >= $1 && count <= $2)) || fail_check "$count register polls, not $1 to $2"
-  figures+="$count polls, apart:$(awk 'NR > 1 { printf " %.0f", $1 - last } { last = $1 }' <<<"$times") ms; "
-}

@@ -39,8 +39,9 @@ version=$(ls "$kernel/lib/modules")
 initramfs=$work/initramfs
 rm -rf "$initramfs" && mkdir -p "$initramfs"/{bin,modules,proc,sys,dev,mnt}
 cp /bin/busybox "$initramfs/bin/" && cp "$here/guest_init.sh" "$initramfs/init"
+order=10
 for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p; do
-  cp "$(find "$kernel/lib/modules" -name "$module.ko")" "$initramfs/modules/"
+  cp "$(find "$kernel/lib/modules" -name "$module.ko")" "$initramfs/modules/$((order++))-$module.ko"
 done
 (cd "$initramfs" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$work/initrd.gz")
 
