@@ -8,10 +8,7 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY=:7 SYSTEMD_IGNORE_CHROOT=1
 # Time without starting a process: the guest's processor is emulated.
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
 # wait_until MS COMMAND...: until the command succeeds, at most MS.
-wait_until() {
-  local deadline=$(($(now_ms) + $1))
-  until "${@:2}" || (($(now_ms) > deadline)); do sleep 0.02; done
-}
+wait_until() { local deadline=$(($(now_ms) + $1)); until "${@:2}" || (($(now_ms) > deadline)); do sleep 0.02; done; }
 first_node() { local n; for n in /dev/hidraw*; do [ -e "$n" ] && node=$n && return; done; return 1; }
 no_node() { ! first_node; }
 note() { echo "$1=$2" >>"$dir/facts"; }
@@ -33,11 +30,7 @@ open_ir_device() {
   done
 }
 # The virtual remote itself, for a user who may not open /dev/uhid.
-uhid_as_nobody() {
-  local message
-  message=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$build/tavolen-virtual-remote" 2>&1)
-  note uhid "$message exit $?"
-}
+uhid_as_nobody() { note uhid "$({ setpriv --reuid=65534 --regid=65534 --clear-groups "$build/tavolen-virtual-remote" 2>&1; echo " exit $?"; } | tr -d '\n')"; }
 end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
 # The real systemd-udevd on a remote without the rule, then with it and a USB remote too.
 note_tags() {
@@ -69,8 +62,7 @@ run_row() {
   fi
   tr ';' '\n' <<<"$script" >"$dir/script.txt"
   began=$(now_ms)
-  "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" &
-  remote=$!
+  "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" & remote=$!
   until first_node || (($(now_ms) > began + 5000)); do :; done
   note node "$node"
   # The driver's own start-up ends with its third status request.
@@ -83,12 +75,9 @@ run_row() {
   [ "$action" = - ] || "$action"
   if [ -n "$tavolen" ]; then  # a missed probe leaves an error box open: closed here
     wait_until 25000 tavolen_done && kill -TERM "$tavolen" 2>/dev/null
-    wait "$tavolen"
-    echo $? >"$dir/tavolen.code"
+    wait "$tavolen"; echo $? >"$dir/tavolen.code"
   fi
-  kill -TERM "$remote" 2>/dev/null
-  wait "$remote"
-  note remote_code $?
+  kill -TERM "$remote" 2>/dev/null; wait "$remote"; note remote_code $?
   note row_ms $(($(now_ms) - began))
   wait_until 2000 no_node  # the node goes with the device, before the next row
   cp -r "$dir" "$out/"
@@ -99,8 +88,7 @@ for module in uhid hid_wiimote evdev; do modprobe -d "$kernel" $module; done
 driver=wiimote
 # The first start of a program reads it and its libraries over 9p: not in a row.
 "$build/tavolen" --version >/dev/null && "$build/tavolen-virtual-remote" --version >/dev/null
-Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb=$!
+Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 & xvfb=$!
 wait_until 10000 test -e /tmp/.X11-unix/X7
 while IFS='|' read -r -u 9 name wanted script start action checks; do  # on 9: no row reads them
   [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
