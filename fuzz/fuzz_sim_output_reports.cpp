@@ -11,9 +11,8 @@
 //
 // Checked: a write of fewer than two bytes is refused and any other accepted
 // whole; the remote records exactly the accepted writes, in order; every
-// input report is one the remote sends (20, 22, 30, 31 or 33) at that report's
-// length, at most 22 bytes, and its IR points are unseen or inside the
-// camera's field.
+// input report is one the remote sends (20, 21, 22 or a data report) at that
+// report's length, at most 22 bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +45,11 @@ void CheckInputReport(const uint8_t* report, int length) {
         FUZZ_CHECK(length == 7);
         FUZZ_CHECK((report[3] & 0x04) == 0 && report[4] == 0 && report[5] == 0);
         break;
-    case 0x22:  // BB BB RR EE: EE 00 or 07 (camera not enabled)
+    case 0x21:  // BB BB SE AH AL d0..d15: E 0, or 7 (no such peripheral)
+        FUZZ_CHECK(length == 22);
+        FUZZ_CHECK((report[3] & 0x0F) == 0x00 || (report[3] & 0x0F) == 0x07);
+        break;
+    case 0x22:  // BB BB RR EE: EE 00 or 07 (camera not enabled, or no extension)
         FUZZ_CHECK(length == 5);
         FUZZ_CHECK(report[4] == 0x00 || report[4] == 0x07);
         break;
@@ -56,13 +59,14 @@ void CheckInputReport(const uint8_t* report, int length) {
     case 0x31:
         FUZZ_CHECK(length == 6);
         break;
-    case 0x33:  // BB BB AX AY AZ, then 3 bytes a point: x y (y9 y8 x9 x8 size)
+    case 0x32:
+        FUZZ_CHECK(length == 11);
+        break;
+    case 0x33:  // BB BB AX AY AZ + 12 IR bytes, in whichever format the camera was set to
         FUZZ_CHECK(length == 18);
-        for (int k = 0; k < 4; ++k) {
-            const uint8_t* point = report + 6 + 3 * k;
-            if (point[0] == 0xFF && point[1] == 0xFF && point[2] == 0xFF) continue;
-            FUZZ_CHECK(point[1] + ((point[2] >> 6) << 8) <= 767);
-        }
+        break;
+    case 0x34: case 0x35: case 0x36: case 0x37: case 0x3D:
+        FUZZ_CHECK(length == 22);
         break;
     default:
         FUZZ_CHECK(!"an input report the remote never sends");

@@ -12,6 +12,7 @@ packages=(
   xfonts-base                               # core X fonts, for the error box
   man-db                                    # the package test renders the manual
   lintian                                   # the package test checks the .deb against Debian policy
+  qemu-system-x86 busybox-static kmod udev  # the kernel tier: Debian's kernel in a virtual machine
 )
 
 scripts/install-missing.sh "${packages[@]}"

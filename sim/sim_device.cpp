@@ -10,12 +10,36 @@
 namespace sim {
 namespace {
 
-bool IsPeriodicMode(uint8_t mode) { return mode == kSim.modeAccel || mode == kSim.modeAccelIr; }
+// The data reports' layouts after BB BB: accelerometer, IR and extension
+// bytes, in that order (3D carries no buttons either).
+struct DataLayout {
+    uint8_t mode;
+    bool buttons;
+    bool accel;
+    std::size_t irBytes;
+    std::size_t extensionBytes;
+};
+constexpr DataLayout kDataLayouts[] = {
+    {0x30, true, false, 0, 0},  {0x31, true, true, 0, 0},   {0x32, true, false, 0, 8},
+    {0x33, true, true, 12, 0},  {0x34, true, false, 0, 19}, {0x35, true, true, 0, 16},
+    {0x36, true, false, 10, 9}, {0x37, true, true, 10, 6},  {0x3D, false, false, 0, 21},
+};
 
-bool IsCameraOn(const SimState& sim) {
-    return sim.cameraEnabled && sim.cameraEnabled2 &&
-           sim.cameraRegisters[kSim.cameraControl] == kSim.cameraReady &&
-           sim.cameraRegisters[kSim.cameraFormat] == kSim.formatExtended;
+// nullptr for a mode the remote here does not send (the interleaved 3E/3F).
+const DataLayout* FindDataLayout(uint8_t mode) {
+    for (const DataLayout& layout : kDataLayouts) {
+        if (layout.mode == mode) return &layout;
+    }
+    return nullptr;
+}
+
+// The accelerometer's noise, and the camera's, change their data on
+// practically every sample, so a mode that carries either reports at the
+// rate; others only when a button changes. (The continuous bit, which
+// neither this tool nor the kernel's driver sets, is not modelled.)
+bool IsPeriodicMode(const SimState& sim) {
+    const DataLayout* layout = FindDataLayout(sim.mode);
+    return layout != nullptr && (layout->accel || layout->irBytes > 0);
 }
 
 // The demo's points: Lissajous paths over the whole field, each with its own
@@ -37,57 +61,78 @@ void ComputeDemoPoints(int64_t atNs, SimPoint* points) {
     }
 }
 
+// The camera's bytes as its format register asks, cut or padded with FF to
+// the report's room for them. Extended: 3 bytes a point, XX YY (y9 y8 x9 x8
+// s3 s2 s1 s0). Basic: 5 bytes a pair, X1 Y1 (y1 x1 y2 x2 high bits) X2 Y2.
+// An unseen point, or a camera that is off, gives all ones.
+void FillIrBytes(const SimState& sim, const SimPoint* points, uint8_t* ir, std::size_t room) {
+    uint8_t bytes[12];
+    std::memset(bytes, 0xFF, sizeof bytes);
+    if (IsCameraOn(sim)) {
+        int x[4], y[4];
+        for (int i = 0; i < 4; ++i) {
+            x[i] = points[i].seen ? points[i].x : 1023;
+            y[i] = points[i].seen ? points[i].y : 1023;
+        }
+        if (sim.cameraRegisters[kSim.cameraFormat] == kSim.formatExtended) {
+            for (int i = 0; i < 4; ++i) {
+                if (!points[i].seen) continue;
+                bytes[3 * i] = static_cast<uint8_t>(x[i] & 0xFF);
+                bytes[3 * i + 1] = static_cast<uint8_t>(y[i] & 0xFF);
+                bytes[3 * i + 2] = static_cast<uint8_t>((y[i] >> 8 & 3) << 6 | (x[i] >> 8 & 3) << 4 |
+                                                        (points[i].size & 0x0F));
+            }
+        } else {
+            for (int pair = 0; pair < 2; ++pair) {
+                const int a = 2 * pair, b = a + 1;
+                uint8_t* out = bytes + 5 * pair;
+                out[0] = static_cast<uint8_t>(x[a] & 0xFF);
+                out[1] = static_cast<uint8_t>(y[a] & 0xFF);
+                out[2] = static_cast<uint8_t>((y[a] >> 8 & 3) << 6 | (x[a] >> 8 & 3) << 4 |
+                                              (y[b] >> 8 & 3) << 2 | (x[b] >> 8 & 3));
+                out[3] = static_cast<uint8_t>(x[b] & 0xFF);
+                out[4] = static_cast<uint8_t>(y[b] & 0xFF);
+            }
+        }
+    }
+    std::memset(ir, 0xFF, room);
+    std::memcpy(ir, bytes, std::min(room, sizeof bytes));
+}
+
 // Builds the report of the current mode at atNs; 0 for a mode the remote
 // here does not send.
 std::size_t BuildDataReport(const SimState& sim, int64_t atNs, uint8_t* report) {
-    if (sim.mode != kSim.modeButtons && !IsPeriodicMode(sim.mode)) return 0;
-    // 3x BB BB
-    report[0] = sim.mode;
-    report[1] = sim.buttons[0];
-    report[2] = sim.buttons[1];
-    if (sim.mode == kSim.modeButtons) return 3;
-    // 31 BB BB AX AY AZ
-    std::memcpy(report + 3, sim.accel, 3);
-    if (sim.scenario.demoMotion) {
-        const double t = static_cast<double>(atNs) * 1e-9;
-        for (int axis = 0; axis < 3; ++axis) {
-            const double wobble = kSim.demoAccelWobble * std::sin(t * (2.1 + axis) + axis);
-            report[3 + axis] = static_cast<uint8_t>(std::clamp(sim.accel[axis] + std::lround(wobble), 0L, 255L));
+    const DataLayout* layout = FindDataLayout(sim.mode);
+    if (layout == nullptr) return 0;
+    // 3x [BB BB] [AX AY AZ] [IR bytes] [extension bytes]
+    std::size_t at = 0;
+    report[at++] = sim.mode;
+    if (layout->buttons) {
+        report[at++] = sim.buttons[0];
+        report[at++] = sim.buttons[1];
+    }
+    if (layout->accel) {
+        std::memcpy(report + at, sim.accel, 3);
+        if (sim.scenario.demoMotion) {
+            const double t = static_cast<double>(atNs) * 1e-9;
+            for (int axis = 0; axis < 3; ++axis) {
+                const double wobble = kSim.demoAccelWobble * std::sin(t * (2.1 + axis) + axis);
+                report[at + axis] =
+                    static_cast<uint8_t>(std::clamp(sim.accel[axis] + std::lround(wobble), 0L, 255L));
+            }
         }
+        at += 3;
     }
-    if (sim.mode == kSim.modeAccel) return 6;
-    // 33 BB BB AX AY AZ + 12 IR bytes, 3 a point: XX YY (y9 y8 x9 x8 s3 s2 s1 s0)
-    SimPoint points[4];
-    std::copy(std::begin(sim.points), std::end(sim.points), points);
-    if (sim.scenario.demoMotion) ComputeDemoPoints(atNs, points);
-    const bool cameraOn = IsCameraOn(sim);
-    for (int i = 0; i < 4; ++i) {
-        uint8_t* ir = report + 6 + 3 * i;
-        const SimPoint& point = points[i];
-        if (!cameraOn || !point.seen) {
-            ir[0] = ir[1] = ir[2] = 0xFF;
-            continue;
-        }
-        ir[0] = static_cast<uint8_t>(point.x & 0xFF);
-        ir[1] = static_cast<uint8_t>(point.y & 0xFF);
-        ir[2] = static_cast<uint8_t>(((point.y >> 8) & 3) << 6 | ((point.x >> 8) & 3) << 4 | (point.size & 0x0F));
+    if (layout->irBytes > 0) {
+        SimPoint points[4];
+        std::copy(std::begin(sim.points), std::end(sim.points), points);
+        if (sim.scenario.demoMotion) ComputeDemoPoints(atNs, points);
+        FillIrBytes(sim, points, report + at, layout->irBytes);
+        at += layout->irBytes;
     }
-    return 18;
-}
-
-// 16 SS AH AM AL size d0..d15
-uint8_t WriteCameraRegisters(SimState& sim, const uint8_t* report, std::size_t length) {
-    if (length < 6) return kSim.errorNone;
-    const bool camera = (report[1] & kSim.spaceRegisters) != 0 && report[2] == kSim.cameraAddressHigh;
-    if (!camera) return kSim.errorNone;
-    if (!sim.cameraEnabled || !sim.cameraEnabled2) return kSim.errorNoAnswer;
-    const std::size_t size = report[5];
-    if (size == 0 || size > kSim.maxWriteData) return kSim.errorNone;
-    const std::size_t available = std::min(size, length - 6);
-    for (std::size_t i = 0; i < available; ++i) {
-        sim.cameraRegisters[static_cast<uint8_t>(report[4] + i)] = report[6 + i];
-    }
-    return kSim.errorNone;
+    // An extension's own data is not modelled: its bytes read as zero.
+    std::memset(report + at, 0x00, layout->extensionBytes);
+    return at + layout->extensionBytes;
 }
 
 // 20 BB BB LF 00 00 VV, and no data report until the host sets a mode again.
@@ -148,8 +193,8 @@ void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs) {
         const bool changed = sim.buttons[0] != event.bytes[0] || sim.buttons[1] != event.bytes[1];
         sim.buttons[0] = event.bytes[0];
         sim.buttons[1] = event.bytes[1];
-        // In mode 30 a button change is the only thing that makes a report.
-        if (changed && sim.mode == kSim.modeButtons) SendDataReport(sim, atNs);
+        // Outside the periodic modes a button change is what makes a report.
+        if (changed && !IsPeriodicMode(sim)) SendDataReport(sim, atNs);
         break;
     }
     case SimEventKind::Accel:
@@ -194,7 +239,7 @@ void ApplyOutputReport(SimState& sim, const uint8_t* report, std::size_t length,
     if (id == kSim.idModeSet && length >= 3) {
         sim.mode = report[2];
         sim.dataHeld = false;
-        sim.nextTickNs = IsPeriodicMode(sim.mode) ? nowNs + sim.periodNs : kNever;
+        sim.nextTickNs = IsPeriodicMode(sim) ? nowNs + sim.periodNs : kNever;
         SendDataReport(sim, nowNs);
     } else if (id == kSim.idLeds) {
         sim.leds = flags & kSim.ledBits;
@@ -204,13 +249,15 @@ void ApplyOutputReport(SimState& sim, const uint8_t* report, std::size_t length,
         sim.cameraEnabled = (flags & kSim.flagEnable) != 0;
     } else if (id == kSim.idCameraEnable2) {
         sim.cameraEnabled2 = (flags & kSim.flagEnable) != 0;
+    } else if (id == kSim.idRegisterRead) {
+        AnswerRegisterRead(sim, report, length);
     }
     // 22 BB BB RR EE: a register write always, anything else when it asks;
     // a recording already holds the answers the remote gave.
     if (sim.scenario.recorded) return;
     uint8_t error = kSim.errorNone;
     if (id == kSim.idRegisterWrite) {
-        error = WriteCameraRegisters(sim, report, length);
+        error = WriteRegisters(sim, report, length);
     } else if ((flags & kSim.flagAcknowledge) == 0) {
         return;
     }

@@ -31,19 +31,23 @@ struct SimConstants {
     uint8_t idCameraEnable = 0x13;  // output: 0x04 on
     uint8_t idStatusRequest = 0x15; // output: answered with a status report
     uint8_t idRegisterWrite = 0x16; // output: space, address, size, data
+    uint8_t idRegisterRead = 0x17;  // output: space, address, size (16 bits)
     uint8_t idCameraEnable2 = 0x1A; // output: 0x04 on
     uint8_t idStatus = 0x20;        // input: BB BB LF 00 00 VV
+    uint8_t idReadData = 0x21;      // input: BB BB SE AH AL + 16 data bytes
     uint8_t idAcknowledge = 0x22;   // input: BB BB RR EE
-    uint8_t modeButtons = 0x30;     // input: BB BB
-    uint8_t modeAccel = 0x31;       // input: BB BB AX AY AZ
-    uint8_t modeAccelIr = 0x33;     // input: BB BB AX AY AZ + 12 IR bytes
+    uint8_t modeButtons = 0x30;     // input: BB BB, the mode at power-up
     uint8_t flagAcknowledge = 0x02; // first payload byte: answer with a 22 report
     uint8_t flagEnable = 0x04;      // first payload byte of 13 and 1A
     uint8_t spaceRegisters = 0x04;  // report 16 space bit: peripheral registers
     uint8_t cameraAddressHigh = 0xB0;
+    uint8_t extensionAddressHigh = 0xA4;   // an extension's registers
+    uint8_t motionPlusAddressHigh = 0xA6;  // the Motion Plus's (built into the Plus)
+    uint16_t productPlus = 0x0330;
     uint8_t cameraControl = 0x30;   // 0x08 once the camera is set up
     uint8_t cameraReady = 0x08;
     uint8_t cameraFormat = 0x33;    // 0x03: extended, 3 bytes a point
+    uint8_t formatBasic = 0x01;     // 5 bytes a pair of points
     uint8_t formatExtended = 0x03;
     uint8_t ledBits = 0xF0;         // of report 11's byte; 0x01 is rumble
     uint8_t statusBatteryLow = 0x01; // LF bits
@@ -52,8 +56,8 @@ struct SimConstants {
     uint8_t batteryDefault = 0xC0;
     uint8_t batteryLowBelow = 0x20;
     uint8_t errorNone = 0x00;
-    uint8_t errorNoAnswer = 0x07;   // the camera was not enabled first
-    std::size_t maxWriteData = 16;
+    uint8_t errorNoAnswer = 0x07;   // the camera was not enabled first, or no extension
+    std::size_t maxWriteData = 16;  // and of one 21 report
     std::size_t queueLimit = 64;    // unread reports the hidraw node keeps
     std::size_t maxSlots = 8;       // of an adapter
     std::size_t maxInputLength = 22; // the longest input report (3D), identifier included
@@ -130,5 +134,12 @@ void ResetToPowerUp(SimState& sim);  // the remote as it is when opened
 void SendDataReport(SimState& sim, int64_t atNs);  // none while dataHeld
 void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs);
 void ApplyOutputReport(SimState& sim, const uint8_t* report, std::size_t length, int64_t nowNs);
+
+// sim_registers.cpp: the remote's memory and registers.
+bool IsCameraOn(const SimState& sim);
+// 16 SS AH AM AL size d0..d15; the error code its 22 report carries.
+uint8_t WriteRegisters(SimState& sim, const uint8_t* report, std::size_t length);
+// 17 SS AH AM AL SH SL: queues the 21 reports that answer it.
+void AnswerRegisterRead(SimState& sim, const uint8_t* report, std::size_t length);
 
 }  // namespace sim

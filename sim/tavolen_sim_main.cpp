@@ -2,9 +2,7 @@
 // end-to-end tests.
 //
 //   tavolen-sim [--script FILE | --scenario NAME] [--log FILE] [--record FILE]
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -17,6 +15,7 @@
 #include "platform/standard_streams.h"
 #include "remote/printable_text.h"
 #include "remote/session_recorder.h"
+#include "sim/sim_log.h"
 #include "sim/sim_remote.h"
 
 namespace {
@@ -51,33 +50,18 @@ std::FILE* openLog = nullptr;
     EndProcess(kUsageError);
 }
 
-// Opens the log; refused when it is the script or the recording under
-// another name (the files are compared once open, whatever their names).
-void OpenLog() {
-    std::FILE* log = openLog = OpenForWriting(logPath, &logCreated);
-    if (log == nullptr) {
-        const int error = errno;
-        Refuse("cannot write the log " + std::string(logPath) + ": " +
-               (error == ENXIO ? "it is a pipe that nobody reads" : std::strerror(error)));
-    }
-    const FileIdentity logIdentity = ReadFileIdentity(log);
-    if (logIdentity.SameAs(ReadFileIdentity(openScript))) {
-        Refuse(std::string("--log names the script ") + logPath + "; the log would overwrite it");
-    }
-    if (logIdentity.SameAs(ReadRecordingIdentity())) {
-        Refuse(std::string("--record and --log name the same file ") + logPath);
-    }
-    if (!EmptyOpenFile(log)) Refuse("cannot empty the log " + std::string(logPath) + ": " + std::strerror(errno));
-    SimUseLog(log, logPath);
-}
-
 // Runs once this instance holds the single-instance lock: a second instance,
 // which ends at once, never opens (or empties) the running one's log. Two
 // names of one file (a link, a hard link, another spelling) are told apart
 // by the files opened, whatever their names.
 void OpenLogAndRecording() {
     StartAskedRecording();
-    if (logPath != nullptr) OpenLog();
+    if (logPath != nullptr) {
+        std::string problem;
+        openLog = OpenSimLog(logPath, openScript, ReadRecordingIdentity(), &logCreated, &problem);
+        if (openLog == nullptr) Refuse(problem);
+        SimUseLog(openLog, logPath);
+    }
     if (openScript != nullptr) std::fclose(openScript);
     openScript = nullptr;
 }

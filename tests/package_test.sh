@@ -26,12 +26,14 @@ done
 # others.
 files='-rwxr-xr-x ./usr/bin/tavolen
 -rwxr-xr-x ./usr/bin/tavolen-sim
+-rwxr-xr-x ./usr/bin/tavolen-virtual-remote
 -rw-r--r-- ./usr/lib/udev/rules.d/60-tavolen.rules
 -rw-r--r-- ./usr/share/applications/tavolen.desktop
 -rw-r--r-- ./usr/share/doc/tavolen/changelog.gz
 -rw-r--r-- ./usr/share/doc/tavolen/copyright
 -rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tavolen.svg
 -rw-r--r-- ./usr/share/man/man1/tavolen-sim.1.gz
+-rw-r--r-- ./usr/share/man/man1/tavolen-virtual-remote.1.gz
 -rw-r--r-- ./usr/share/man/man1/tavolen.1.gz'
 listed=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $6 }')
 [ "$listed" = "$files" ] || fail "the package's files differ: $(diff <(echo "$files") <(echo "$listed") | grep '^[<>]' | tr '\n' ' ')"
@@ -45,7 +47,7 @@ latest=$(zcat "$root/usr/share/doc/tavolen/changelog.gz" | head -n 1)
 [[ $latest == "tavolen ($version) "* ]] || fail "the changelog's latest entry is not $version: $latest"
 
 # Both programs' pages render, without warnings, as Tavolen's page.
-for page in tavolen tavolen-sim; do
+for page in tavolen tavolen-sim tavolen-virtual-remote; do
   text=$(LC_ALL=C MANPATH=$root/usr/share/man man --warnings "$page" 2>"$work/man.err") ||
     fail "man $page: $(cat "$work/man.err")"
   [ ! -s "$work/man.err" ] || fail "man $page renders with warnings: $(cat "$work/man.err")"

@@ -33,7 +33,7 @@ protected:
         std::string error;
         ASSERT_TRUE(ParseScenario(script, "test", &scenario, &error)) << error;
         SimUseScenario(scenario);
-        device = BackendOpen(0x057E, 0x0306, 0, nullptr);
+        device = BackendOpen(0x057E, scenario.product, 0, nullptr);
         ASSERT_NE(device, nullptr);
     }
     void TearDown() override {
@@ -70,9 +70,14 @@ TEST_F(SimRemote, ModeChangeSendsOneReportAtOnceInTheNewLayout) {
     Open("rate 1\n0 buttons 10 08\n0 accel 1 2 3\n");
     Bytes withIr = {0x33, 0x10, 0x08, 0x01, 0x02, 0x03};
     withIr.resize(18, 0xFF);
+    Bytes withIrAndExtension = {0x37, 0x10, 0x08, 0x01, 0x02, 0x03};
+    withIrAndExtension.resize(16, 0xFF);  // 10 IR bytes, then 6 extension bytes
+    withIrAndExtension.resize(22, 0x00);
     const std::pair<uint8_t, Bytes> kModes[] = {
         {0x31, {0x31, 0x10, 0x08, 0x01, 0x02, 0x03}},
         {0x33, withIr},
+        {0x32, {0x32, 0x10, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {0x37, withIrAndExtension},
         {0x30, {0x30, 0x10, 0x08}},
     };
     for (const auto& [mode, expected] : kModes) {
@@ -148,12 +153,13 @@ TEST_F(SimRemote, IrPointsShowOnlyAfterTheWholeCameraSetUp) {
         {RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x30, 0x01, 0x08}), 0x00, false},
         {RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x33, 0x00, 0x03}), 0x00, false},  // size 0
         {RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x33, 0x11, 0x03}), 0x00, false},  // size 17
-        {RegisterWrite({0x16, 0x04, 0xA4, 0xFF, 0x33, 0x01, 0x03}), 0x00, false},  // not the camera
+        {RegisterWrite({0x16, 0x04, 0xA4, 0xFF, 0x33, 0x01, 0x03}), 0x07, false},  // no extension plugged
         {RegisterWrite({0x16, 0x00, 0xB0, 0xFF, 0x33, 0x01, 0x03}), 0x00, false},  // memory, not registers
         {RegisterWrite({0x16, 0x04, 0xB0, 0x00, 0x2F, 0x05, 0x00, 0x08, 0x00, 0x00, 0x03}), 0x00, true},
         {{0x1A, 0x02}, 0x00, false},  // asks for an acknowledge, and turns enable 2 off
         {{0x1A, 0x04}, -1, true},
         {RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x30, 0x01, 0x01}), 0x00, false},
+        {RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x30, 0x01, 0x08}), 0x00, true},
     };
     for (const Step& step : kSteps) {
         SCOPED_TRACE(testing::PrintToString(step.write));
@@ -166,6 +172,45 @@ TEST_F(SimRemote, IrPointsShowOnlyAfterTheWholeCameraSetUp) {
         const Bytes report = Read(1000);
         ASSERT_EQ(report.size(), 18u);
         EXPECT_EQ(Bytes(report.begin() + 6, report.end()), step.pointsShown ? shown : hidden);
+    }
+    // The basic format: X1 Y1 (y1 x1 y2 x2 high bits) X2 Y2 for points 1 and 2, then 3 and 4.
+    ASSERT_EQ(Write(RegisterWrite({0x16, 0x04, 0xB0, 0xFF, 0x33, 0x01, 0x01})), 22);
+    Drain();
+    ASSERT_EQ(Write({0x12, 0x00, 0x33}), 3);
+    const Bytes report = Read(1000);
+    EXPECT_EQ(Bytes(report.begin() + 6, report.end()),
+              (Bytes{0xFF, 0xFF, 0xB0, 0x00, 0x00, 0x2C, 0x58, 0x9F, 0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+// 17 SS AH AM AL SH SL, answered by 21 BB BB SE AM AL d0..d15 reports.
+TEST_F(SimRemote, RegisterReadsAnswerWhatIsThere) {
+    auto Answer = [](uint8_t se, uint8_t am, uint8_t al, const Bytes& data) {
+        Bytes answer(22, 0x00);
+        answer[0] = 0x21, answer[3] = se, answer[4] = am, answer[5] = al;
+        std::copy(data.begin(), data.end(), answer.begin() + 6);
+        return answer;
+    };
+    const struct {
+        const char* script;
+        Bytes read;
+        std::vector<Bytes> answers;
+    } kReads[] = {
+        {"", {0x17, 0x04, 0xA4, 0x00, 0xFA, 0x00, 0x06}, {Answer(0x57, 0x00, 0xFA, {})}},  // no extension
+        {"0 extension on\n", {0x17, 0x04, 0xA4, 0x00, 0xFA, 0x00, 0x06}, {Answer(0x50, 0x00, 0xFA, {0, 0, 0xA4, 0x20, 0, 0})}},
+        {"", {0x17, 0x04, 0xA6, 0x00, 0xFA, 0x00, 0x06}, {Answer(0x57, 0x00, 0xFA, {})}},  // no Motion Plus
+        {"product 0330\n", {0x17, 0x04, 0xA6, 0x00, 0xFA, 0x00, 0x06}, {Answer(0x50, 0x00, 0xFA, {0, 0, 0xA6, 0x20, 0, 5})}},
+        {"", {0x17, 0x04, 0xB0, 0x00, 0x30, 0x00, 0x01}, {Answer(0x07, 0x00, 0x30, {})}},  // camera not enabled
+        {"", {0x17, 0x00, 0x00, 0x0F, 0xF8, 0x00, 0x14}, {Answer(0xF0, 0x0F, 0xF8, {}), Answer(0x30, 0x10, 0x08, {})}},
+    };
+    for (const auto& row : kReads) {
+        SCOPED_TRACE(testing::PrintToString(row.read));
+        Open(row.script);
+        ASSERT_EQ(Write({0x12, 0x00, 0x30}), 3);  // after the status report of an extension
+        Drain();
+        ASSERT_EQ(Write(row.read), 7);
+        EXPECT_EQ(Drain(), row.answers);
+        BackendClose(device);
+        device = nullptr;
     }
 }
 

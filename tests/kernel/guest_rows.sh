@@ -1,0 +1,102 @@
+#!/bin/bash
+# The kernel tier in the guest, chrooted into the host's root: each row of
+# rows.txt, its files left in results/<row>/ for the host to judge.
+#   guest_rows.sh BUILD_DIR KERNEL_ROOT ROWS   (ROWS: all, or a,b,c)
+build=$1 kernel=$2 only=$3 here=$(dirname "$0")
+out=$build/kernel-tier/results
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY=:7 SYSTEMD_IGNORE_CHROOT=1
+# Time without starting a process: the guest's processor is emulated.
+now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
+# wait_until MS COMMAND...: until the command succeeds, at most MS.
+wait_until() { local deadline=$(($(now_ms) + $1)); until "${@:2}" || (($(now_ms) > deadline)); do sleep 0.02; done; }
+first_node() { local n; for n in /dev/hidraw*; do [ -e "$n" ] && node=$n && return; done; return 1; }
+no_node() { ! first_node; }
+note() { echo "$1=$2" >>"$dir/facts"; }
+# The remote was sent a report starting with BYTES (at least N times).
+was_sent() { [ "$(grep -c "^[0-9.]* $1" "$dir/remote.log" 2>/dev/null)" -ge "${2:-1}" ]; }
+probe_missed() { grep -qs "Wii-Remote cannot open." "$dir/tavolen.err"; }
+tavolen_done() { [[ $(cut -d' ' -f3 "/proc/$tavolen/stat" 2>/dev/null) == @(Z|) ]] || probe_missed; }
+tavolen_mode_set() { was_sent "12 00 33" || probe_missed; }
+wait_for_tavolen_mode() { wait_until 10000 tavolen_mode_set && sleep 0.3; }
+
+read_battery() { wait_for_tavolen_mode && note capacity "$(cat /sys/class/power_supply/wiimote_battery_*/capacity)"; }
+# Another program sets 12 00 31 through the node, behind tavolen's back.
+write_foreign_mode() { wait_for_tavolen_mode && printf '\x12\x00\x31' | dd of="$node" bs=3 count=1 iflag=fullblock 2>/dev/null; }
+# Another program opens the driver's IR input device for a second.
+open_ir_device() {
+  wait_for_tavolen_mode
+  for event in /sys/class/input/event*; do
+    grep -qx "Nintendo Wii Remote IR" "$event/device/name" && exec 3<"/dev/input/${event##*/}" && sleep 1 && exec 3<&-
+  done
+}
+# The virtual remote itself, for a user who may not open /dev/uhid.
+uhid_as_nobody() { note uhid "$({ setpriv --reuid=65534 --regid=65534 --clear-groups "$build/tavolen-virtual-remote" 2>&1; echo " exit $?"; } | tr -d '\n')"; }
+end_after_disconnect() { wait_until 10000 grep -qF disconnected "$dir/tavolen.err" && kill -TERM "$tavolen"; }
+# The real systemd-udevd on a remote without the rule, then with it and a USB remote too.
+note_tags() {
+  udevadm trigger --subsystem-match=hidraw --action=add && udevadm settle --timeout=10
+  for node in /dev/hidraw*; do
+    note "$1_$(sed -n 's/^HID_ID=//p' "/sys/class/hidraw/${node#/dev/}/device/uevent")" \
+      "$(udevadm info --query=property "$node" | sed -n 's/^TAGS=//p')"
+  done
+}
+apply_udev_rule() {
+  /lib/systemd/systemd-udevd --daemon 2>>"$dir/udevd.err" && note_tags without_rule
+  mkdir -p /run/udev/rules.d && cp "$here/../../udev/60-tavolen.rules" /run/udev/rules.d/ && udevadm control --reload
+  "$build/tavolen-virtual-remote" --bus usb --scenario still &
+  sleep 0.5 && note_tags tags && kill -TERM $! && wait $!
+  udevadm control --exit
+}
+
+run_row() {
+  local name=$1 script=$3 start=$4 action=$5 began remote
+  # The row's files in memory: a write over 9p may wait on the host, and the
+  # remote answers only once its log line is written.
+  dir=/tmp/rows/$name node="" tavolen=""
+  rm -rf "$dir" && mkdir -p "$dir"
+  if [ "$2" != "$driver" ]; then  # hid-generic takes every device, hid-wiimote goes
+    modprobe -d "$kernel" -r hid_wiimote
+    echo 1 >/sys/module/hid/parameters/ignore_special_drivers
+    modprobe -d "$kernel" hid_generic
+    driver=$2
+  fi
+  tr ';' '\n' <<<"$script" >"$dir/script.txt"
+  began=$(now_ms)
+  "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" & remote=$!
+  until first_node || (($(now_ms) > began + 5000)); do :; done
+  note node "$node"
+  # The driver's own start-up ends with its third status request.
+  [ "$start:$driver" != settled:wiimote ] || wait_until 2000 was_sent "15 00" 3
+  case $start in
+    settled|at-node) timeout 25 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
+    nonroot) timeout 25 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;
+  esac
+  [ "$start" = - ] || tavolen=$!
+  [ "$action" = - ] || "$action"
+  if [ -n "$tavolen" ]; then  # a missed probe leaves an error box open: closed here
+    wait_until 25000 tavolen_done && kill -TERM "$tavolen" 2>/dev/null
+    wait "$tavolen"; echo $? >"$dir/tavolen.code"
+  fi
+  kill -TERM "$remote" 2>/dev/null; wait "$remote"; note remote_code $?
+  note row_ms $(($(now_ms) - began))
+  wait_until 2000 no_node  # the node goes with the device, before the next row
+  cp -r "$dir" "$out/"
+}
+
+echo "guest: rows start at $(cut -d' ' -f1 /proc/uptime) s of uptime"
+for module in uhid hid_wiimote evdev; do modprobe -d "$kernel" $module; done
+driver=wiimote
+# The first start of a program reads it and its libraries over 9p: not in a row.
+"$build/tavolen" --version >/dev/null && "$build/tavolen-virtual-remote" --version >/dev/null
+Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 & xvfb=$!
+wait_until 10000 test -e /tmp/.X11-unix/X7
+while IFS='|' read -r -u 9 name wanted script start action checks; do  # on 9: no row reads them
+  [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
+  run_row "$name" "$wanted" "$script" "$start" "$action"
+  # Tavolen's 100 ms probe can miss when the host leaves the emulated
+  # processors waiting: the row once more, and the miss said beside it.
+  probe_missed && run_row "$name" "$wanted" "$script" "$start" "$action" && note probe_missed_first 1
+  cp "$dir/facts" "$out/$name/"
+done 9<"$here/rows.txt"
+kill $xvfb
+cut -d' ' -f1 /proc/uptime >"$out/done"

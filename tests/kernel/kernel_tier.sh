@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The kernel tier: Debian's packaged kernel, booted in qemu without KVM, runs
+# the real tavolen against tavolen-virtual-remote behind /dev/uhid, beside
+# the kernel's hid-wiimote driver. The guest runs the rows of rows.txt
+# (guest_rows.sh) in one boot; they are judged here (judge.sh).
+#   kernel_tier.sh BUILD_DIR [ROW,ROW...]
+set -euo pipefail
+build=$(cd "$1" && pwd -P) only=${2:-all} here=$(cd "$(dirname "$0")" && pwd -P)
+work=$build/kernel-tier
+cache=$work/cache results=$work/results
+fail() { echo "kernel tier: FAIL: $*" >&2; exit 1; }
+elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
+started=$(date +%s.%N)
+
+for tool in qemu-system-x86_64 depmod dpkg-deb apt-get; do
+  command -v $tool >/dev/null || fail "$tool is missing: run scripts/setup.sh (it installs qemu-system-x86, busybox-static and kmod)"
+done
+dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q 'ok installed' || fail "busybox-static is missing: run scripts/setup.sh"
+[ -x "$build/tavolen" ] && [ -x "$build/tavolen-virtual-remote" ] || fail "build the programs first: cmake --build $build"
+[[ $build$here != *[[:space:]]* ]] || fail "the paths may hold no blanks: $build"
+
+# The kernel's package, fetched once into the build tree, never installed.
+mkdir -p "$cache"
+versioned() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }'; }
+package=$(versioned)
+package=${package:-$(cd "$cache" && ls -d linux-image-*-amd64 2>/dev/null | tail -n 1)}
+[ -n "$package" ] || { apt-get update -qq && package=$(versioned); }
+[ -n "$package" ] || fail "apt knows no linux-image-amd64 (apt-get update) and $cache holds none"
+kernel=$cache/$package
+if [ ! -e "$kernel/.unpacked" ]; then
+  ls "$cache/${package}_"*.deb >/dev/null 2>&1 || (cd "$cache" && apt-get download "$package" 2>&1 | grep -v unsandboxed) ||
+    fail "apt-get download $package"
+  rm -rf "$kernel" && dpkg-deb -x "$(ls "$cache/${package}_"*.deb | tail -n 1)" "$kernel"
+  depmod -b "$kernel" "$(ls "$kernel/lib/modules")" && touch "$kernel/.unpacked"
+fi
+version=$(ls "$kernel/lib/modules")
+
+# The initramfs: busybox, /init and the modules that reach the 9p shares.
+initramfs=$work/initramfs
+rm -rf "$initramfs" && mkdir -p "$initramfs"/{bin,modules,proc,sys,dev,mnt}
+cp /bin/busybox "$initramfs/bin/" && cp "$here/guest_init.sh" "$initramfs/init"
+order=10
+for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p; do
+  cp "$(find "$kernel/lib/modules" -name "$module.ko")" "$initramfs/modules/$((order++))-$module.ko"
+done
+(cd "$initramfs" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$work/initrd.gz")
+
+rm -rf "$results" && mkdir -p "$results"
+booted=$(date +%s.%N) status=0
+timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -nic none \
+  -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" \
+  -append "console=ttyS0 quiet panic=-1 tavolen.build=$build tavolen.kernel=$kernel tavolen.rows=$here/guest_rows.sh tavolen.only=$only" \
+  -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+  -virtfs "local,path=$build,mount_tag=buildtree,security_model=none,multidevs=remap" \
+  </dev/null >"$work/console.log" 2>&1 || status=$?
+[ -s "$results/done" ] || { tail -n 30 "$work/console.log"; fail "the guest did not finish its rows (qemu: $status, 124 is 175 s)"; }
+echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s," \
+  "the guest's run $(elapsed "$booted") s"
+
+set +e  # a check that finds nothing is no error
+source "$here/judge.sh"
+failed=0 judged=0
+while IFS='|' read -r -u 9 name driver script start action checks; do
+  [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
+  dir=$results/$name failures="" figures=""
+  if [ -s "$dir/facts" ]; then eval "$checks"; else failures="the row did not run"; fi
+  fact_has remote_code 0  # every row's remote ends cleanly on SIGTERM, or at its disconnect
+  [ -z "$(fact probe_missed_first)" ] || figures+="run twice, tavolen's first probe missed; "
+  ((judged += 1, failed += ${#failures} > 0))
+  printf '%-15s %s %5s s  %s%s\n' "$name" "$([ -z "$failures" ] && echo PASS || echo FAIL)" \
+    "$(awk -v ms="$(fact row_ms)" 'BEGIN { printf "%.1f", ms / 1000 }')" "$figures" "${failures:+ FAILED: $failures}"
+done 9<"$here/rows.txt"
+echo "kernel tier: $((judged - failed)) of $judged rows passed in $(elapsed "$started") s; each row's files are in $results"
+((judged > 0 && failed == 0)) || fail "$failed of $judged rows failed"
