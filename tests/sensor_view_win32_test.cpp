@@ -70,4 +70,3 @@ INSTANTIATE_TEST_SUITE_P(Endings, SwallowedQuit, ::testing::ValuesIn(kLaterEndin
 
 // The device side of the close, counted: no remote here.
 void ShutDownRemote() { ++shutDowns; }
-void ResendReportingMode() {}

@@ -19,12 +19,6 @@ int RunSensorView();
 // requests that come before the next paint merge into it.
 void RequestRepaint();
 
-// From the reader: have the view's thread call ResendReportingMode. Returns
-// at once; requests that come before it runs merge into one call, one made
-// before the view is open is done as the view opens, and none comes once the
-// view has closed.
-void RequestReportingMode();
-
 // From the reader: close the view, and return once its destroy handler has
 // run on the view's thread. Returns at once when there is no open view (a
 // sequentially consistent look, against the view's publication that it is

@@ -33,10 +33,6 @@ std::atomic<int> viewPhase{kNoView};
 // A repaint event is queued and not yet painted: further requests merge.
 RepaintLatch repaintLatch;
 
-// A mode re-send was asked for and not yet done: further requests merge. One
-// asked for before the view is open waits here for the view to open.
-std::atomic<bool> modePending{false};
-
 // The thread that created the view and runs its loop.
 std::thread::id viewThread;
 
@@ -44,7 +40,6 @@ std::thread::id viewThread;
 Uint32 repaintEvent;
 Uint32 closeEvent;
 Uint32 quitRequestEvent;
-Uint32 modeEvent;
 
 // Owned by the view's thread.
 SDL_Window* viewWindow;
@@ -184,8 +179,6 @@ void HandleEvent(const SDL_Event& event) {
         PaintView(PaintCause::Repaint);
     } else if (event.type == closeEvent) {
         DestroyView();
-    } else if (event.type == modeEvent) {
-        if (modePending.exchange(false)) ResendReportingMode();
     }
 }
 
@@ -220,12 +213,11 @@ bool CreateSensorView() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
     if (!IsVisibleDriver()) return false;
-    const Uint32 first = SDL_RegisterEvents(4);
+    const Uint32 first = SDL_RegisterEvents(3);
     if (first == static_cast<Uint32>(-1)) return false;
     repaintEvent = first;
     closeEvent = first + 1;
     quitRequestEvent = first + 2;
-    modeEvent = first + 3;
 
     viewWindow = SDL_CreateWindow("Tavolen", kWindowX, kWindowY, kOuterWidth, kOuterHeight,
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
@@ -237,11 +229,10 @@ bool CreateSensorView() {
         return false;
     }
     viewThread = std::this_thread::get_id();
-    // Sequentially consistent, as the loads in RequestClose and
-    // RequestReportingMode and start-up's look at an end request: of a view
-    // opening and a request made meanwhile, one always sees the other.
+    // Sequentially consistent, as the load in RequestClose and start-up's
+    // look at an end request: of a view opening and a request made
+    // meanwhile, one always sees the other.
     viewPhase.store(kViewOpen);
-    if (modePending.exchange(false)) ResendReportingMode();
     PaintView(PaintCause::First);
     return true;
 }
@@ -264,12 +255,6 @@ void RequestRepaint() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (!repaintLatch.Raise()) return;
     if (!PushViewEvent(repaintEvent)) repaintLatch.Cancel();
-}
-
-void RequestReportingMode() {
-    if (modePending.exchange(true)) return;
-    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
-    if (!PushViewEvent(modeEvent)) modePending.store(false);
 }
 
 void RequestClose() {

@@ -43,12 +43,6 @@ std::atomic<HWND> viewWindow{nullptr};
 // A repaint request came since the last paint (for the measurement hook).
 std::atomic<bool> repaintRequested{false};
 
-// The view's own message: call ResendReportingMode on the view's thread.
-constexpr UINT kResendModeMessage = WM_APP + 1;
-// A mode re-send was asked for and not yet done: further requests merge. One
-// asked for before the view is open waits here for the view to open.
-std::atomic<bool> modePending{false};
-
 // Owned by the view's thread. The drawing objects live from the creation
 // handler to the destroy handler.
 HPEN pen;
@@ -139,9 +133,6 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
         HandleDestroy();
         return 0;
-    case kResendModeMessage:
-        if (modePending.exchange(false) && !destroyHandled) ResendReportingMode();
-        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
@@ -188,11 +179,10 @@ bool CreateSensorView() {
                                         outer.cx, outer.cy, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return false;
     viewWindow.store(window, std::memory_order_relaxed);
-    // Sequentially consistent, as the loads in RequestClose and
-    // RequestReportingMode and start-up's look at an end request: of a view
-    // opening and a request made meanwhile, one always sees the other.
+    // Sequentially consistent, as the load in RequestClose and start-up's
+    // look at an end request: of a view opening and a request made
+    // meanwhile, one always sees the other.
     viewPhase.store(kViewOpen);
-    if (modePending.exchange(false)) ResendReportingMode();
     // The show state the program was started with (normal, minimised, ...).
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
@@ -226,14 +216,6 @@ void RequestRepaint() {
     repaintRequested.store(true, std::memory_order_relaxed);
     // The system merges invalidations that come before the next paint.
     InvalidateRect(viewWindow.load(std::memory_order_relaxed), nullptr, TRUE);
-}
-
-void RequestReportingMode() {
-    if (modePending.exchange(true)) return;
-    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
-    if (!PostMessageA(viewWindow.load(std::memory_order_relaxed), kResendModeMessage, 0, 0)) {
-        modePending.store(false);
-    }
 }
 
 void RequestClose() {
