@@ -45,6 +45,10 @@ struct ViewFrame {
     // decides that itself.
     int sentCount = -1;
     ViewRect sent[8] = {};
+    // Repaints asked for since this frame began, waiting for the next; -1
+    // where they wait as events of type repaintEvent in the window system's
+    // queue, for the hook to count there.
+    int repaintsWaiting = -1;
 };
 
 // Called on the view's thread right after each frame is presented; nullptr
