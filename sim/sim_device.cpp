@@ -10,7 +10,9 @@
 namespace sim {
 namespace {
 
-bool IsPeriodicMode(uint8_t mode) { return mode == kSim.modeAccel || mode == kSim.modeAccelIr; }
+bool IsPeriodicMode(uint8_t mode) {
+    return mode == kSim.modeAccel || mode == kSim.modeAccelIr || mode == kSim.modeAccelBasicIr;
+}
 
 bool IsCameraOn(const SimState& sim) {
     return sim.cameraEnabled && sim.cameraEnabled2 &&
@@ -56,6 +58,13 @@ std::size_t BuildDataReport(const SimState& sim, int64_t atNs, uint8_t* report) 
         }
     }
     if (sim.mode == kSim.modeAccel) return 6;
+    // 37 BB BB AX AY AZ + 10 IR bytes in the basic format + 6 extension bytes:
+    // this camera speaks only the extended format, so it shows no point here.
+    if (sim.mode == kSim.modeAccelBasicIr) {
+        std::fill(report + 6, report + 16, uint8_t{0xFF});
+        std::fill(report + 16, report + 22, uint8_t{0x00});
+        return 22;
+    }
     // 33 BB BB AX AY AZ + 12 IR bytes, 3 a point: XX YY (y9 y8 x9 x8 s3 s2 s1 s0)
     SimPoint points[4];
     std::copy(std::begin(sim.points), std::end(sim.points), points);
@@ -158,6 +167,9 @@ void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs) {
         break;
     case SimEventKind::Raw:
         EnqueueReport(sim, event.bytes, event.length);
+        break;
+    case SimEventKind::Other:  // what the kernel's driver sends beside Tavolen
+        ApplyOutputReport(sim, event.bytes, event.length, atNs);
         break;
     case SimEventKind::Silent:
         sim.silent = true;

@@ -37,6 +37,7 @@ struct SimConstants {
     uint8_t modeButtons = 0x30;     // input: BB BB
     uint8_t modeAccel = 0x31;       // input: BB BB AX AY AZ
     uint8_t modeAccelIr = 0x33;     // input: BB BB AX AY AZ + 12 IR bytes
+    uint8_t modeAccelBasicIr = 0x37; // input: BB BB AX AY AZ + 10 IR bytes + 6 extension bytes
     uint8_t flagAcknowledge = 0x02; // first payload byte: answer with a 22 report
     uint8_t flagEnable = 0x04;      // first payload byte of 13 and 1A
     uint8_t spaceRegisters = 0x04;  // report 16 space bit: peripheral registers

@@ -70,9 +70,13 @@ TEST_F(SimRemote, ModeChangeSendsOneReportAtOnceInTheNewLayout) {
     Open("rate 1\n0 buttons 10 08\n0 accel 1 2 3\n");
     Bytes withIr = {0x33, 0x10, 0x08, 0x01, 0x02, 0x03};
     withIr.resize(18, 0xFF);
+    Bytes withBasicIr = {0x37, 0x10, 0x08, 0x01, 0x02, 0x03};  // no basic-format points, no extension
+    withBasicIr.resize(16, 0xFF);
+    withBasicIr.resize(22, 0x00);
     const std::pair<uint8_t, Bytes> kModes[] = {
         {0x31, {0x31, 0x10, 0x08, 0x01, 0x02, 0x03}},
         {0x33, withIr},
+        {0x37, withBasicIr},
         {0x30, {0x30, 0x10, 0x08}},
     };
     for (const auto& [mode, expected] : kModes) {
@@ -229,6 +233,7 @@ TEST_F(SimRemote, AStatusReportHoldsTheDataUntilTheModeIsSetAgain) {
         {"200 extension on\n", {0x12, 0x00, 0x33}, true, {0x11, 0x10}, {}, {0x20, 0, 0, 0x1A, 0, 0, 0xC0}},
         {"0 extension on\n200 extension off\n", {0x12, 0x00, 0x31}, false, {0x11, 0x90}, {}, {0x20, 0, 0, 0x90, 0, 0, 0xC0}},
         {"0 battery 31\n", {0x12, 0x00, 0x31}, false, {}, {0x15, 0x00}, {0x20, 0, 0, 0x01, 0, 0, 0x1F}},
+        {"200 other 15 00\n", {0x12, 0x00, 0x33}, true, {}, {}, {0x20, 0, 0, 0x08, 0, 0, 0xC0}},  // the driver asks
         {"0 buttons 00 08\n200 extension on\n300 buttons 00 00\n", {0x12, 0x00, 0x30}, true, {}, {},
          {0x20, 0x00, 0x08, 0x0A, 0, 0, 0xC0}},
     };
