@@ -57,11 +57,11 @@ void MainReader() {
     ModeKeeper keeper(ReadNow());
     while (readingEnabled.load(kRelaxed) != 0) {
         const int id = ReadRemoteReportWithin(static_cast<int>(keeper.FindWaitLimit(ReadNow()).count()));
-        if (id < 0) {
-            KeepMode(keeper.NoteTimeout(ReadNow()));
-            continue;
-        }
-        KeepMode(keeper.NoteReport(static_cast<uint8_t>(id), ReadNow()));
+        const ModeAction action = id < 0 ? keeper.NoteTimeout(ReadNow())
+                                         : keeper.NoteReport(static_cast<uint8_t>(id), ReadNow());
+        KeepMode(action);
+        keeper.NoteSent(action, ReadNow());
+        if (id < 0) continue;
         // The whole byte: HOME with any other button of that byte does not close.
         if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.

@@ -33,14 +33,17 @@ public:
     // with the mode at once: the remote sends no data after one until it is
     // told a mode. A data report of another mode than 0x33, once the remote
     // has shown 0x33 (or the time for reports from before has passed), means
-    // another program set the mode, and perhaps the camera: the set-up again.
+    // another program set the mode, and perhaps the camera: the set-up again,
+    // and once more a second later, as that program may have been in the
+    // middle of its own set-up (the kernel's driver sets its mode first) and
+    // have written registers after Tavolen's.
     ModeAction NoteReport(uint8_t id, Ms now) {
         heardAt_ = now;
         if (id == kReportStatus) return Ask(ModeAction::SendMode, now);
         if (id == kReportButtonsAccelIr) {
             ownModeSeen_ = true;
         } else if (IsDataReport(id) && (ownModeSeen_ || now - askedAt_ >= kLimit)) {
-            setUpOwed_ = true;
+            setUpsOwed_ = 2;
         }
         return TakeDueSetUp(now);
     }
@@ -50,15 +53,23 @@ public:
     // lost), once each kLimit for as long as it lasts.
     ModeAction NoteTimeout(Ms now) {
         const ModeAction due = TakeDueSetUp(now);
-        if (due != ModeAction::None || now - heardAt_ < kLimit) return due;
-        heardAt_ = now;
-        return Ask(ModeAction::SendMode, now);
+        if (now - heardAt_ < kLimit) return due;
+        heardAt_ = now;  // the silence is answered, by the set-up or the mode
+        return due != ModeAction::None ? due : Ask(ModeAction::SendMode, now);
+    }
+
+    // The commands of action, just asked for, have all gone out at now (a
+    // set-up takes some 70 ms): the times count from here.
+    void NoteSent(ModeAction action, Ms now) {
+        if (action == ModeAction::None) return;
+        askedAt_ = now;
+        if (action == ModeAction::SetUpCamera) setUpAt_ = now;
     }
 
     // How long the reader may wait for a report before NoteTimeout is due.
     Ms FindWaitLimit(Ms now) const {
         Ms until = heardAt_ + kLimit;
-        if (setUpOwed_) until = std::min(until, setUpAt_ + kLimit);
+        if (setUpsOwed_ > 0) until = std::min(until, setUpAt_ + kLimit);
         return std::max(until - now, Ms{0});
     }
 
@@ -70,8 +81,8 @@ private:
     }
 
     ModeAction TakeDueSetUp(Ms now) {
-        if (!setUpOwed_ || now - setUpAt_ < kLimit) return ModeAction::None;
-        setUpOwed_ = false;
+        if (setUpsOwed_ == 0 || now - setUpAt_ < kLimit) return ModeAction::None;
+        --setUpsOwed_;
         setUpAt_ = now;
         return Ask(ModeAction::SetUpCamera, now);
     }
@@ -80,5 +91,5 @@ private:
     Ms heardAt_;                // the last report came, or the last silence was answered
     Ms setUpAt_;                // the last set-up
     bool ownModeSeen_ = false;  // a report of the own mode came since askedAt_
-    bool setUpOwed_ = false;    // another mode was seen; the set-up waits for setUpAt_ + kLimit
+    int setUpsOwed_ = 0;        // set-ups owed since another mode was seen; each no sooner than setUpAt_ + kLimit
 };

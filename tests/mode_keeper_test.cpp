@@ -36,11 +36,16 @@ const Case kCases[] = {
     {"AStatusReportIsAnsweredAtOnceEveryTime",
      {{100, 0x33, kNone, 1000}, {200, 0x20, kMode, 1000}, {201, 0x30, kNone, 1000}, {210, 0x33, kNone, 1000},
       {300, 0x20, kMode, 1000}}},
-    {"AnotherModeAfterTheOwnSetsUpAtOnce", {{10, 0x33, kNone, 1000}, {1200, 0x37, kSetUp, 1000}}},
+    // Once at once, and once more a second later: the other program may have
+    // been in the middle of its own set-up.
+    {"AnotherModeAfterTheOwnSetsUpAtOnceAndASecondLater",
+     {{10, 0x33, kNone, 1000}, {1200, 0x37, kSetUp, 1000}, {1300, 0x33, kNone, 900}, {2200, kTimeout, kSetUp, 100},
+      {2250, 0x33, kNone, 1000}}},
     {"AnotherModeWhereTheOwnNeverCameAfterASecond", {{500, 0x31, kNone, 1000}, {1000, 0x31, kSetUp, 1000}}},
     {"ASetUpFollowsAnotherNoSoonerThanASecond",
      {{10, 0x33, kNone, 1000}, {400, 0x31, kNone, 600}, {999, kTimeout, kNone, 1}, {1000, kTimeout, kSetUp, 400},
-      {1100, 0x31, kNone, 1000}, {1150, 0x33, kNone, 1000}, {1300, 0x31, kNone, 700}, {2000, 0x31, kSetUp, 1000}}},
+      {1100, 0x31, kNone, 900}, {1150, 0x33, kNone, 850}, {1300, 0x31, kNone, 700}, {2000, 0x31, kSetUp, 1000}}},
+    {"ASetUpDueInASilenceAnswersIt", {{10, 0x33, kNone, 1000}, {1000, 0x30, kSetUp, 1000}, {2000, kTimeout, kSetUp, 1000}}},
     {"SilenceAsksForTheModeOnceASecond",
      {{10, 0x33, kNone, 1000}, {1009, kTimeout, kNone, 1}, {1010, kTimeout, kMode, 1000}, {2010, kTimeout, kMode, 1000}}},
 };

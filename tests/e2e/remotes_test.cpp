@@ -56,11 +56,12 @@ const Silence kSilences[] = {
     {"StatusReportWithTheDriversMode", "1500 other 15 00\n1500 other 12 00 30\n3500 buttons 00 80\n", false, -1, 1, 1,
      2400},
     // Another mode streaming brings the camera set-up (ending in 12 00 33) at
-    // once, and no sooner than a second after the last one.
-    {"AnotherModeStreaming", "2000 other 12 00 31\n3500 buttons 00 80\n", false, -1, 1, 1, 2900},
+    // once and once more a second later, and none sooner than a second after
+    // the last.
+    {"AnotherModeStreaming", "2000 other 12 00 31\n4000 buttons 00 80\n", false, -1, 2, 2, 2900},
     {"TheDriverSettingItsModeAgainAndAgain",
      "2000 other 12 00 37\n2200 other 12 00 37\n2400 other 12 00 37\n2600 other 12 00 37\n5000 buttons 00 80\n",
-     false, -1, 2, 3, 2900},
+     false, -1, 3, 3, 2900},
 };
 
 void PrintTo(const Start& c, std::ostream* out) { *out << c.name; }
