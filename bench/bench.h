@@ -30,6 +30,14 @@ double ReadOwnCpuSeconds();
 double ReadProcessCpuSeconds(int pid);
 double ReadMachineBusySeconds();
 
+// This process's system calls and voluntary context switches so far, all
+// its threads (system_calls.cpp). The counter of system calls must be opened
+// before the process starts any other thread; without it (no permission, no
+// tracefs) ReadSystemCalls gives -1.
+bool OpenSystemCallCounter();
+int64_t ReadSystemCalls();
+int64_t ReadVoluntarySwitches();
+
 // The child's side (tavolen-bench --child ...): runs the measurement its
 // arguments name, writes its figures to kResultFd and ends the process.
 [[noreturn]] void RunChild(int argc, char** argv);

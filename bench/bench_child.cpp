@@ -44,19 +44,6 @@
 
 namespace bench {
 
-// The monotonic clock the sleeps below use too.
-int64_t ReadNowNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
-double ComputeQuantile(const std::vector<double>& sorted, double q) {
-    if (sorted.empty()) return 0;
-    const std::size_t rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(sorted.size())));
-    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
-}
-
 namespace {
 
 constexpr int kSequenceModulus = 511;   // point 1 x = 2 * (number % 511): 0-1020
@@ -135,10 +122,13 @@ void NoteFrame(const ViewFrame& frame) {
     if (record.frames.size() < record.frames.capacity()) {
         record.frames.push_back(FrameRecord{now, FindShownReport(frame.drawnX[0], latest)});
     }
-    // Repaint requests still queued behind this frame.
+    // Repaint requests waiting behind this frame: as the view says, else
+    // counted in SDL's queue.
     SDL_Event events[kMaxWaitingPeek];
-    const int waiting = SDL_PeepEvents(events, kMaxWaitingPeek, SDL_PEEKEVENT, frame.repaintEvent,
-                                       frame.repaintEvent);
+    const int waiting = frame.repaintsWaiting >= 0
+                            ? frame.repaintsWaiting
+                            : SDL_PeepEvents(events, kMaxWaitingPeek, SDL_PEEKEVENT, frame.repaintEvent,
+                                             frame.repaintEvent);
     if (waiting > record.mostWaiting.load(std::memory_order_relaxed)) record.mostWaiting.store(waiting);
     record.waitingPeeks.fetch_add(1, std::memory_order_relaxed);
 }
@@ -151,6 +141,8 @@ struct WindowSnapshot {
     double serverCpuSeconds = 0;    // the display server's
     uint32_t handedOff = 0;
     uint32_t frames = 0;
+    int64_t systemCalls = -1;  // -1: not counted
+    int64_t voluntarySwitches = 0;
 };
 
 struct Window {
@@ -165,6 +157,8 @@ WindowSnapshot TakeSnapshot(int serverPid) {
     if (serverPid > 0) snapshot.serverCpuSeconds = ReadProcessCpuSeconds(serverPid);
     snapshot.handedOff = record.handedOff.load(std::memory_order_acquire);
     snapshot.frames = record.frameCount.load(std::memory_order_relaxed);
+    snapshot.systemCalls = ReadSystemCalls();
+    snapshot.voluntarySwitches = ReadVoluntarySwitches();
     snapshot.ns = ReadNowNs();
     return snapshot;
 }
@@ -226,7 +220,12 @@ void PutWindowFigures(ResultWriter& out, const Window& window, const ChildSettin
     const double machine = window.end.machineBusySeconds - window.start.machineBusySeconds;
     out.Put("others_per_s", (machine - cpu - server) / seconds);
     out.Put("reports", window.end.handedOff - window.start.handedOff);
-    out.Put("frames", window.end.frames - window.start.frames);
+    const double frames = window.end.frames - window.start.frames;
+    out.Put("frames", frames);
+    const double calls = static_cast<double>(window.end.systemCalls - window.start.systemCalls);
+    if (frames > 0 && window.start.systemCalls >= 0) out.Put("syscalls_per_frame", calls / frames);
+    const double switches = static_cast<double>(window.end.voluntarySwitches - window.start.voluntarySwitches);
+    if (frames > 0) out.Put("vcsw_per_frame", switches / frames);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     out.Put("maxrss_kib", static_cast<double>(usage.ru_maxrss));
@@ -401,6 +400,8 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
             settings.serverPid = std::atoi(value);
         }
     }
+    // Before any thread starts, so that it counts them all.
+    OpenSystemCallCounter();
     if (settings.kind == ChildKind::Bare) RunBareChild(settings);
     RunProgramChild(settings);
 }

@@ -1,9 +1,10 @@
-// tavolen-bench's processor times, as Linux keeps them: this process's,
-// another process's and the whole machine's.
+// tavolen-bench's clocks: the monotonic clock, and the processor times as
+// Linux keeps them: this process's, another process's and the whole machine's.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,13 @@
 #include "bench/bench.h"
 
 namespace bench {
+
+// The monotonic clock, which the child's sleeps use too.
+int64_t ReadNowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 double ReadOwnCpuSeconds() {
     rusage usage{};

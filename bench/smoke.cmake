@@ -1,10 +1,6 @@
-# Runs tavolen-bench --quick --offscreen-only, with a lock place of its own, and checks that it ends with
+# Runs tavolen-bench --quick --offscreen-only and checks that it ends with
 # code 0 and prints its whole table.
-set(lock_dir ${CMAKE_CURRENT_BINARY_DIR}/bench-smoke-lock)
-file(REMOVE_RECURSE ${lock_dir})
-file(MAKE_DIRECTORY ${lock_dir})
-file(CHMOD ${lock_dir} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-execute_process(COMMAND ${PRIVATE_LOCK_PLACE} ${lock_dir} ${BENCH} --quick --offscreen-only
+execute_process(COMMAND ${BENCH} --quick --offscreen-only
   RESULT_VARIABLE code OUTPUT_VARIABLE output ERROR_VARIABLE errors)
 message("${output}")
 if(NOT code EQUAL 0)
@@ -17,6 +13,8 @@ foreach(row
     "repaints waiting in the queue, most, at 1000/s"
     "processor ratio program / bare window"
     "display server ratio program / bare window"
+    "system calls per frame: program"
+    "voluntary context switches per frame: bare window"
     "peak resident memory: program")
   string(FIND "${output}" "${row}" at)
   if(at EQUAL -1)
@@ -24,9 +22,14 @@ foreach(row
   endif()
 endforeach()
 # Every row carries a figure, not a dash: each measurement ran. Only the
-# display server's rows have none, as the offscreen driver has no server.
+# display server's rows have none, as the offscreen driver has no server, and
+# the system calls' where the table says they could not be counted.
+string(FIND "${output}" "system calls not counted" uncounted)
 string(REGEX MATCHALL "\n[^\n|]+\\| - " missing "${output}")
 foreach(row IN LISTS missing)
+  if(row MATCHES "^\nsystem call" AND NOT uncounted EQUAL -1)
+    continue()
+  endif()
   if(NOT row MATCHES "^\ndisplay server")
     message(FATAL_ERROR "a figure is missing:${row}")
   endif()

@@ -17,11 +17,12 @@
 // and the view. The display server's own processor time is measured beside.
 //
 // Every measurement runs in a child process of its own (this program started
-// again with --child), with a fresh XDG_RUNTIME_DIR, so that each has its own
-// processor-time and memory figures and starts from a fresh program. The
-// program's single-instance lock is the user's whatever the environment: no
-// other Tavolen of the user may run meanwhile (bench_smoke gives the bench a
-// lock place of its own). A child writes its figures as
+// again with --child), so that each has its own processor-time and memory
+// figures and starts from a fresh program. The program's single-instance
+// lock has one place per user, whatever the environment: where the build has
+// the tests' private-lock-place, a child runs through it with a lock place of
+// its own, so that a Tavolen running meanwhile (another checkout's tests, a
+// second benchmark) does not end it at once. A child writes its figures as
 // "name value" lines to descriptor 3; this process gathers them into one
 // table.
 //
@@ -55,6 +56,12 @@ namespace bench {
 namespace {
 
 constexpr int kChildGraceMs = 20000;    // beyond its planned length
+
+#ifndef PRIVATE_LOCK_PLACE
+#define PRIVATE_LOCK_PLACE ""
+#endif
+// The tests' helper that runs a command with a lock place of its own; "" for none.
+constexpr const char* kPrivateLockPlace = PRIVATE_LOCK_PLACE;
 
 // A private directory, removed with what is in it.
 class TempDir {
@@ -161,6 +168,15 @@ std::optional<Figures> RunMeasurement(const Column& column, const ChildRun& run)
     if (!column.display.empty()) env.push_back("DISPLAY=" + column.display);
     std::vector<std::string> args = {"tavolen-bench", "--child"};
     args.insert(args.end(), run.args.begin(), run.args.end());
+    std::error_code error;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::string lockPlace = dir.path() + "/lock";
+    const bool ownLock =
+        std::string_view(kPrivateLockPlace) != "" && !error && mkdir(lockPlace.c_str(), 0700) == 0;
+    if (ownLock) {
+        args[0] = self;
+        args.insert(args.begin(), {kPrivateLockPlace, lockPlace});
+    }
 
     std::vector<char*> argv, envp;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -178,7 +194,7 @@ std::optional<Figures> RunMeasurement(const Column& column, const ChildRun& run)
             dup2(devNull, STDIN_FILENO);
             dup2(devNull, STDOUT_FILENO);
         }
-        execve("/proc/self/exe", argv.data(), envp.data());
+        execve(ownLock ? kPrivateLockPlace : "/proc/self/exe", argv.data(), envp.data());
         // After a fork only async-signal-safe calls: a fixed line, by write.
         static const char kNotAProgram[] =
             "tavolen-bench: this system cannot run the child (a cross-built program needs "

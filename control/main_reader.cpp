@@ -1,12 +1,13 @@
 #include "control/main_reader.h"
 
-#include <algorithm>
 #include <chrono>
 #include <mutex>
 
+#include "control/mode_keeper.h"
 #include "control/reader_gate.h"
 #include "control/spin_delay.h"
 #include "control/startup.h"
+#include "remote/ir_setup.h"
 #include "remote/remote_reports.h"
 #include "view/sensor_view.h"
 
@@ -15,15 +16,36 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr uint8_t kHomeAlone = 0x80;
 constexpr int32_t kUnseen = 1023;
-// A remote that sends nothing for this long is told its mode again.
-constexpr auto kSilenceLimit = std::chrono::milliseconds(1000);
+// How long an ending that cannot wait waits for a command under way: longer
+// than the camera set-up, short enough for a write that never ends.
+constexpr auto kBusyWait = std::chrono::milliseconds(250);
 
 // Closed by the first ShutDownRemote; the reader does not start reading after it.
 ReaderGate readerGate(readingEnabled);
 
-// Held while a command of the shutdown or a mode re-send is sent: they share
-// outputReport, and a lost display can start the shutdown on the reader.
-std::mutex commandMutex;
+// Held while a command of the shutdown or of the reader's keeping of the mode
+// is sent: they share outputReport, and the 12 00 30 of the shutdown must be
+// the last report the remote gets.
+std::timed_mutex commandMutex;
+
+ModeKeeper::Ms ReadNow() {
+    return std::chrono::duration_cast<ModeKeeper::Ms>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+// On the reader's thread, at once: nothing waits for another thread (the
+// view's may be busy, and a wake-up of it may go through a slow display
+// server), and the set-up's pauses do not hold up the view. Nothing once the
+// shutdown has begun.
+void KeepMode(ModeAction action) {
+    if (action == ModeAction::None) return;
+    std::lock_guard lock(commandMutex);
+    if (readerGate.IsClosed()) return;
+    if (action == ModeAction::SetUpCamera) {
+        SetUpIrCamera();
+    } else {
+        SetReportingMode(0x00, kReportButtonsAccelIr);
+    }
+}
 
 }  // namespace
 
@@ -32,24 +54,14 @@ void MainReader() {
     SpinDelay(500);
     WaitForProbeReader();
     if (!readerGate.Open()) return;
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastHeard = Clock::now();
+    ModeKeeper keeper(ReadNow());
     while (readingEnabled.load(kRelaxed) != 0) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastHeard + kSilenceLimit - Clock::now());
-        const int id = ReadRemoteReportWithin(static_cast<int>(std::max<long long>(left.count(), 0)));
-        if (id < 0) {
-            // Silence: a status report that never reached us (dropped from a
-            // full queue, or during a stall) leaves the remote holding its
-            // data; one that is there answers the mode at once, and one that
-            // is gone fails the write, which makes it lost.
-            RequestReportingMode();
-            lastHeard = Clock::now();
-            continue;
-        }
-        lastHeard = Clock::now();
-        // The remote sends a status report unasked when an extension is
-        // plugged in or pulled out, and then no data until a mode is set.
-        if (id == kReportStatus) RequestReportingMode();
+        const int id = ReadRemoteReportWithin(static_cast<int>(keeper.FindWaitLimit(ReadNow()).count()));
+        const ModeAction action = id < 0 ? keeper.NoteTimeout(ReadNow())
+                                         : keeper.NoteReport(static_cast<uint8_t>(id), ReadNow());
+        KeepMode(action);
+        keeper.NoteSent(action, ReadNow());
+        if (id < 0) continue;
         // The whole byte: HOME with any other button of that byte does not close.
         if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.
@@ -70,15 +82,9 @@ void ShutDownRemote() {
 }
 
 void ShutDownRemoteUnlessBusy() {
-    std::unique_lock lock(commandMutex, std::try_to_lock);
+    std::unique_lock lock(commandMutex, kBusyWait);
     if (!lock.owns_lock() || !readerGate.Close()) return;
     SetButtonsOnlyModeLast();
     lock.unlock();
     CloseHidHandle(deviceHandle.load(kRelaxed));
-}
-
-void ResendReportingMode() {
-    std::lock_guard lock(commandMutex);
-    if (readerGate.IsClosed()) return;
-    SetReportingMode(0x00, kReportButtonsAccelIr);
 }

@@ -3,20 +3,16 @@
 #pragma once
 
 // Thread body: waits 500 ms, then reads and decodes until readingEnabled is 0.
-// After a status report, and after each second without any report, it asks
-// the view for the reporting mode again; with data flowing it asks nothing.
+// It keeps the remote's reporting mode itself (mode_keeper.h): the mode again
+// after a status report and after each second without any report, the camera
+// set-up again when another mode shows, at most once a second.
 void MainReader();
 
 // Stops the reading, puts the remote back into buttons-only mode (12 00 30)
 // and releases it. Its steps run once; later calls return at once.
 void ShutDownRemote();
 
-// As ShutDownRemote, for an ending that cannot wait: returns at once, doing
-// nothing, while a shutdown or a mode re-send is sending.
+// As ShutDownRemote, for an ending that cannot wait: does nothing when a
+// shutdown, or a command of the reader's, is still sending after a quarter
+// of a second.
 void ShutDownRemoteUnlessBusy();
-
-// On the view's thread, asked for by the reader after a status report or a
-// silence: sends the reporting mode (12 00 33) again, since after any status
-// report the remote sends no data until it is told a mode. Nothing once the
-// shutdown has begun.
-void ResendReportingMode();

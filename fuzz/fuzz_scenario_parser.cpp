@@ -31,6 +31,7 @@ void CheckEvent(const SimEvent& event) {
         FUZZ_CHECK(event.size >= 0 && event.size <= 255);
         break;
     case SimEventKind::Raw:
+    case SimEventKind::Other:
         FUZZ_CHECK(event.length >= 1 && event.length <= sizeof event.bytes);
         break;
     case SimEventKind::Extension:

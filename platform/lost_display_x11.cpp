@@ -15,7 +15,8 @@ std::atomic<bool> lost{false};
 // Xlib calls this for any of the process's connections (SDL's included, as
 // it uses the same libX11) when the server is gone; returning would let Xlib
 // print its own message and exit. More than one thread can find the loss
-// (SDL wakes the view's thread from the reader through the connection): the
+// (an error box has a connection of its own, and where SDL waits in its own
+// queue it wakes the view's thread from the reader through the display): the
 // first ends the process, any other waits for that.
 int OnIoError(Display*) {
     if (lost.exchange(true)) {

@@ -36,11 +36,14 @@ bool IsBoundToKernelRemoteDriver(const char* sysfsRoot, const char* node, char* 
 void WarnAboutKernelRemoteDriver(const char* sysfsRoot, const char* node) {
     char hidDevice[256];
     if (!IsBoundToKernelRemoteDriver(sysfsRoot, node, hidDevice, sizeof hidDevice)) return;
+    // Unloading the driver is no remedy: the kernel then binds no driver to
+    // the remote at all, and makes no hidraw node for it.
     std::fprintf(stderr,
-                 "Tavolen: the kernel's wiimote driver is bound to the remote (%s) and may "
-                 "change its reporting mode; unload it with 'sudo modprobe -r hid_wiimote' "
-                 "(keep it off with 'blacklist hid_wiimote' in /etc/modprobe.d/) and connect "
-                 "the remote again.\n",
+                 "Tavolen: the kernel's wiimote driver drives the remote too (%s): a battery "
+                 "read (upower's, every two minutes or so) or a program opening or closing the "
+                 "remote's input devices changes its mode or camera, which Tavolen then sets "
+                 "again (the picture may pause up to 2 s); keep the driver loaded, as without "
+                 "it there is no hidraw node.\n",
                  hidDevice);
     std::fflush(stderr);
 }

@@ -1,6 +1,7 @@
 // What the kernel has bound to the device behind a hidraw node. The kernel's
-// own Wii Remote driver ("wiimote") sets reporting modes itself whenever its
-// input devices are opened, behind this tool's back.
+// own Wii Remote driver ("wiimote") sets reporting modes itself, behind this
+// tool's back: after every status report, and when its input devices are
+// opened or closed (then it also sets up or switches off the camera).
 #pragma once
 
 #include <cstddef>
@@ -12,5 +13,6 @@ bool IsBoundToKernelRemoteDriver(const char* sysfsRoot, const char* node, char* 
                                  std::size_t size);
 
 // Says on standard error, once, that the kernel's driver is bound to the
-// remote at node, and how to keep it off; nothing when it is not bound.
+// remote at node and what that means for the picture; nothing when it is not
+// bound.
 void WarnAboutKernelRemoteDriver(const char* sysfsRoot, const char* node);

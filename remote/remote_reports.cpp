@@ -18,6 +18,36 @@ int32_t SendOutputReport() {
     return WriteReport(deviceHandle.load(kRelaxed), outputReport, &bytesWritten);
 }
 
+// What a data report carries after its identifier: the two button bytes
+// (1-2), the accelerometer (3-5), and the twelve IR bytes in the extended
+// format the camera set-up selects (6-17). The IR bytes of other modes are in
+// the basic format (0x36, 0x37) or interleaved (0x3E, 0x3F), and another
+// program may have set the camera up in any format: they never move a point.
+struct DataLayout {
+    uint8_t id;
+    bool buttons, accel, extendedIr;
+};
+constexpr DataLayout kDataLayouts[] = {
+    {0x30, true, false, false},   // BB BB
+    {0x31, true, true, false},    // BB BB AX AY AZ
+    {0x32, true, false, false},   // BB BB + 8 extension bytes
+    {kReportButtonsAccelIr, true, true, true},  // BB BB AX AY AZ + 12 IR bytes
+    {0x34, true, false, false},   // BB BB + 19 extension bytes
+    {0x35, true, true, false},    // BB BB AX AY AZ + 16 extension bytes
+    {0x36, true, false, false},   // BB BB + 10 IR bytes (basic) + 9 extension bytes
+    {0x37, true, true, false},    // BB BB AX AY AZ + 10 IR bytes (basic) + 6 extension bytes
+    {0x3D, false, false, false},  // 21 extension bytes, no buttons
+    {0x3E, true, false, false},   // BB BB, accelerometer and IR interleaved with 0x3F
+    {0x3F, true, false, false},
+};
+
+const DataLayout* FindDataLayout(uint8_t id) {
+    for (const DataLayout& layout : kDataLayouts) {
+        if (layout.id == id) return &layout;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int32_t SetLeds(uint8_t value) {
@@ -68,18 +98,22 @@ int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]) 
     return SendOutputReport();
 }
 
+bool IsDataReport(uint8_t id) { return FindDataLayout(id) != nullptr; }
+
 // 3X BB BB [AX AY AZ] [12 IR bytes at 6-17, 3 per point: x y (yy xx ssss)]
 void DecodeRemoteReport(const uint8_t* report) {
-    const uint8_t id = report[0];
-    if ((id & 0xF0) != 0x30) return;
-    RemoteState.buttons1.store(report[1], kRelaxed);
-    RemoteState.buttons2.store(report[2], kRelaxed);
-    if (id & 0x01) {
+    const DataLayout* layout = FindDataLayout(report[0]);
+    if (layout == nullptr) return;
+    if (layout->buttons) {
+        RemoteState.buttons1.store(report[1], kRelaxed);
+        RemoteState.buttons2.store(report[2], kRelaxed);
+    }
+    if (layout->accel) {
         RemoteState.accelX.store(report[3], kRelaxed);
         RemoteState.accelY.store(report[4], kRelaxed);
         RemoteState.accelZ.store(report[5], kRelaxed);
     }
-    if (id & 0x02) {
+    if (layout->extendedIr) {
         for (int k = 0; k < 4; ++k) {
             const uint8_t* point = &report[6 + 3 * k];
             RemoteState.ir[k].x.store(point[0] + ((point[2] & 0x30) << 4), kRelaxed);

@@ -71,15 +71,20 @@ int32_t SetButtonsOnlyModeLast();
 // 16 04 AH FF off size d0..d15
 int32_t WriteRegisters(uint8_t addressHigh, int count, const uint8_t block[17]);
 
+// Whether id is a data report of one of the remote's reporting modes.
+bool IsDataReport(uint8_t id);
+
 // Waits for one report and decodes it into RemoteState. A report that is not
-// a data report (0x3X) leaves RemoteState as it was; after a failed read the
-// buffer is decoded as it stands. Returns the identifier of the report read,
-// 0 when the read failed.
+// a data report leaves RemoteState as it was; after a failed read the buffer
+// is decoded as it stands. Returns the identifier of the report read, 0 when
+// the read failed.
 uint8_t ReadRemoteReport();
 
 // As ReadRemoteReport, waiting at most timeoutMs while the remote is there:
 // -1, with nothing decoded, when no report came in that time.
 int ReadRemoteReportWithin(int timeoutMs);
 
-// Decodes the report in report (at least 18 bytes readable) into RemoteState.
+// Decodes the report in report (at least 18 bytes readable) into RemoteState:
+// the buttons and the accelerometer where its mode carries them, the points
+// only from a 0x33 report (the mode and format the camera set-up selects).
 void DecodeRemoteReport(const uint8_t* report);

@@ -127,9 +127,9 @@ std::string ReadEventFields(const std::vector<std::string_view>& fields, SimEven
         }
         return "";
     }
-    if (word == "raw") {
-        if (argCount == 0 || argCount > kLimits.maxRawBytes) return "raw needs 1-22 hex bytes";
-        event->kind = SimEventKind::Raw;
+    if (word == "raw" || word == "other") {
+        if (argCount == 0 || argCount > kLimits.maxRawBytes) return std::string(word) + " needs 1-22 hex bytes";
+        event->kind = word == "raw" ? SimEventKind::Raw : SimEventKind::Other;
         for (std::size_t i = 0; i < argCount; ++i) {
             if (!ReadHexByte(Arg(i), &event->bytes[i])) return "bad hex byte " + QuoteForMessage(Arg(i));
         }

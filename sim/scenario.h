@@ -6,6 +6,9 @@
 //   <ms> buttons <b1> <b2>       the two button bytes, hex
 //   <ms> accel <x> <y> <z>       decimal 0-255
 //   <ms> raw <hex bytes>         one input report exactly as given, 1-22 bytes
+//   <ms> other <hex bytes>       an output report from another program (the
+//                                kernel's driver), 1-22 bytes: the remote takes
+//                                it as one of Tavolen's; it is not logged
 //   <ms> silent | resume         stop / restart sending reports
 //   <ms> disconnect              the remote is lost from then on
 //   <ms> off                     the remote switched off as Windows shows it:
@@ -42,7 +45,7 @@
 
 #include "platform/files.h"
 
-enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Silent, Resume, Disconnect, Extension, Battery, Off, Away, Back };
+enum class SimEventKind { Ir, IrOff, Buttons, Accel, Raw, Other, Silent, Resume, Disconnect, Extension, Battery, Off, Away, Back };
 
 struct SimEvent {
     uint32_t ms = 0;
@@ -50,8 +53,8 @@ struct SimEvent {
     int point = 0;              // Ir, IrOff: 0-3
     int x = 0, y = 0, size = 0; // Ir: camera position and size; Accel: x, y and z in size;
                                 // Extension: 1 in, 0 out; Battery: the level
-    uint8_t bytes[22] = {};     // Buttons: b1, b2; Raw: the report
-    std::size_t length = 0;     // Raw: bytes used
+    uint8_t bytes[22] = {};     // Buttons: b1, b2; Raw, Other: the report
+    std::size_t length = 0;     // Raw, Other: bytes used
 };
 
 struct Scenario {

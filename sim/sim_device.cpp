@@ -205,6 +205,9 @@ void ApplyEvent(SimState& sim, const SimEvent& event, int64_t atNs) {
     case SimEventKind::Raw:
         EnqueueReport(sim, event.bytes, event.length);
         break;
+    case SimEventKind::Other:  // what the kernel's driver sends beside Tavolen
+        ApplyOutputReport(sim, event.bytes, event.length, atNs);
+        break;
     case SimEventKind::Silent:
         sim.silent = true;
         break;

@@ -39,9 +39,6 @@ void RequestRepaint() {
     repaintsAt.push_back(SinceOpen());
 }
 
-// The view's thread would send the mode again; here the reader does it.
-void RequestReportingMode() { ResendReportingMode(); }
-
 void RequestClose() {
     {
         std::lock_guard lock(requestsMutex);

@@ -71,9 +71,12 @@ TEST(DecodeRemoteReport, TakesTheFieldsTheIdentifierCarries) {
     const DecodeCase cases[] = {
         {"30 buttons only", WithId(0x30), with(points(old), 0x00, 0x01, kOld, kOld, kOld)},
         {"31 adds the accelerometer", WithId(0x31), with(points(old), 0x00, 0x01, 0x80, 0x81, 0x9A)},
-        {"32 buttons and points", WithId(0x32), with(points(both), 0x00, 0x01, kOld, kOld, kOld)},
+        // Points only from 0x33: the IR bytes of other modes are another format.
+        {"32 buttons, extension bytes", WithId(0x32), with(points(old), 0x00, 0x01, kOld, kOld, kOld)},
         {"33 everything", WithId(0x33), with(points(both), 0x00, 0x01, 0x80, 0x81, 0x9A)},
-        {"3F by its bits", WithId(0x3F), with(points(both), 0x00, 0x01, 0x80, 0x81, 0x9A)},
+        {"37 accelerometer, basic IR", WithId(0x37), with(points(old), 0x00, 0x01, 0x80, 0x81, 0x9A)},
+        {"3D extension bytes only", WithId(0x3D), with(points(old), kOld, kOld, kOld, kOld, kOld)},
+        {"3F interleaved", WithId(0x3F), with(points(old), 0x00, 0x01, kOld, kOld, kOld)},
         {"20 status", WithId(0x20), with(points(old), kOld, kOld, kOld, kOld, kOld)},
         {"21 memory data", WithId(0x21), with(points(old), kOld, kOld, kOld, kOld, kOld)},
         {"22 acknowledge", WithId(0x22), with(points(old), kOld, kOld, kOld, kOld, kOld)},

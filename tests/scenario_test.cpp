@@ -72,6 +72,7 @@ TEST(ParseScenario, RejectsAMalformedLineWithItsFileAndLine) {
         {"0 buttons 0g 00\n", "s.txt:1: bad hex byte '0g'"},
         {"0 accel 1 2 256\n", "s.txt:1: accel values must be 0-255"},
         {"0 raw\n", "s.txt:1: raw needs 1-22 hex bytes"},
+        {"0 other 12 00 3g\n", "s.txt:1: bad hex byte '3g'"},
         {"0 raw 0 1 2 3 4 5 6 7 8 9 a b c d e f 10 11 12 13 14 15 16\n", "s.txt:1: raw needs 1-22 hex bytes"},
         {"0 silent please\n", "s.txt:1: silent takes no fields"},
         {"0 jump\n", "s.txt:1: unknown event 'jump'"},

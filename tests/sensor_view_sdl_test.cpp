@@ -19,9 +19,8 @@
 #include "remote/remote_reports.h"
 #include "view/sensor_view.h"
 
-// The destroy handler's and the mode request's other side: no remote here.
+// The destroy handler's other side: no remote here.
 void ShutDownRemote() {}
-void ResendReportingMode() {}
 
 namespace {
 

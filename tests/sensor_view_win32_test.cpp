@@ -100,4 +100,3 @@ TEST(RepaintRequest, CoversOnlyTheBoxesOfTheCrossesThatMoved) {
 
 // The device side of the close, counted: no remote here.
 void ShutDownRemote() { ++shutDowns; }
-void ResendReportingMode() {}

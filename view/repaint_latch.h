@@ -19,6 +19,8 @@ public:
     void Cancel() { pending_.store(false, std::memory_order_release); }
     // Before painting: later requests queue a new repaint.
     void Take() { pending_.exchange(false, std::memory_order_acq_rel); }
+    // Whether a repaint is asked for and not yet taken.
+    bool IsRaised() const { return pending_.load(std::memory_order_acquire); }
 
 private:
     std::atomic<bool> pending_{false};

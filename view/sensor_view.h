@@ -24,12 +24,6 @@ int RunSensorView();
 // requests that come before the next paint merge into it.
 void RequestRepaint();
 
-// From the reader: have the view's thread call ResendReportingMode. Returns
-// at once; requests that come before it runs merge into one call, one made
-// before the view is open is done as the view opens, and none comes once the
-// view has closed.
-void RequestReportingMode();
-
 // From the reader: close the view, and return once its destroy handler has
 // run on the view's thread. Returns at once when there is no open view (a
 // sequentially consistent look, against the view's publication that it is
@@ -56,6 +50,10 @@ struct ViewFrame {
     // decides that itself.
     int sentCount = -1;
     ViewRect sent[8] = {};
+    // Repaints asked for since this frame began, waiting for the next; -1
+    // where they wait as events of type repaintEvent in the window system's
+    // queue, for the hook to count there.
+    int repaintsWaiting = -1;
 };
 
 // Called on the view's thread right after each frame is presented; nullptr

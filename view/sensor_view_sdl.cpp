@@ -1,6 +1,7 @@
 #include "view/sensor_view.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,9 +11,10 @@
 #include <thread>
 
 #include "control/main_reader.h"
+#include "platform/display_wait.h"
 #include "platform/wait_wake.h"
-#include "view/repaint_latch.h"
 #include "remote/remote_reports.h"
+#include "view/repaint_latch.h"
 
 ViewFrameHook viewFrameHook = nullptr;
 
@@ -31,12 +33,18 @@ constexpr int kMostDamage = 2 * kCrosses;  // each cross's old and new box
 enum ViewPhase : int { kNoView, kViewOpen, kViewDestroyed };
 std::atomic<int> viewPhase{kNoView};
 
-// A repaint event is queued and not yet painted: further requests merge.
+// A repaint was asked for and not yet painted: further requests merge.
 RepaintLatch repaintLatch;
 
-// A mode re-send was asked for and not yet done: further requests merge. One
-// asked for before the view is open waits here for the view to open.
-std::atomic<bool> modePending{false};
+// How the reader's requests reach the view's thread, set once before the view
+// opens. On X11 the thread waits on its display connection and a wake-up of
+// the program's own (display_wait.h), and a request is a flag with a wake-up:
+// nothing goes through the display server. Elsewhere (Wayland, offscreen)
+// it waits in SDL's queue, and a request is an event pushed there.
+std::atomic<bool> ownWait{false};
+
+// Asked for from another thread and not yet done, on the own wait.
+std::atomic<bool> closePending{false};
 
 // The thread that created the view and runs its loop.
 std::thread::id viewThread;
@@ -45,7 +53,6 @@ std::thread::id viewThread;
 Uint32 repaintEvent;
 Uint32 closeEvent;
 Uint32 quitRequestEvent;
-Uint32 modeEvent;
 
 // Owned by the view's thread.
 SDL_Window* viewWindow;
@@ -64,6 +71,14 @@ bool PushViewEvent(Uint32 type, Sint32 code = 0) {
     event.type = type;
     event.user.code = code;
     return SDL_PushEvent(&event) == 1;
+}
+
+// Has the view's thread look at the requests: a wake-up on the own wait, else
+// an event of this type in SDL's queue. False when that could not be done.
+bool WakeView(Uint32 type) {
+    if (!ownWait.load(std::memory_order_relaxed)) return PushViewEvent(type);
+    WakeDisplayWait();
+    return true;
 }
 
 // The box a cross centred at c covers.
@@ -147,6 +162,7 @@ void PaintView(PaintCause cause) {
     if (viewFrameHook == nullptr) return;
     frame.sentCount = count;
     for (int i = 0; i < count; ++i) frame.sent[i] = ViewRect{damage[i].x, damage[i].y, damage[i].w, damage[i].h};
+    if (ownWait.load(std::memory_order_relaxed)) frame.repaintsWaiting = repaintLatch.IsRaised() ? 1 : 0;
     viewFrameHook(frame);
 }
 
@@ -185,8 +201,64 @@ void HandleEvent(const SDL_Event& event) {
         PaintView(PaintCause::Repaint);
     } else if (event.type == closeEvent) {
         DestroyView();
-    } else if (event.type == modeEvent) {
-        if (modePending.exchange(false)) ResendReportingMode();
+    }
+}
+
+// The requests that came as flags on the own wait; true when it did any.
+bool TakeRequests() {
+    bool took = false;
+    if (closePending.exchange(false)) {
+        DestroyView();
+        took = true;
+    }
+    if (repaintLatch.IsRaised()) {
+        PaintView(PaintCause::Repaint);
+        took = true;
+    }
+    return took;
+}
+
+// On X11: the wait on the display connection and the program's own wake-up.
+bool OpenOwnWait() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr || std::strcmp(driver, "x11") != 0) return false;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(viewWindow, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+    return OpenDisplayWait(info.info.x11.display);
+}
+
+// The loop on the own wait. SDL's queue is filled from the connection only
+// when the wait says it has something: readable, or events that Xlib read
+// along with a reply (a paint waits for one) and holds in its own queue.
+// Then SDL's queue is drained without blocking.
+int RunOnOwnWait() {
+    bool pump = true;
+    bool pumped = false;  // since the last wait: SDL may have left requests unsent
+    for (;;) {
+        if (pump) SDL_PumpEvents();
+        pumped |= pump;
+        pump = false;
+        SDL_Event event;
+        while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
+            if (event.type == quitRequestEvent) return event.user.code;
+            HandleEvent(event);
+        }
+        if (quitUnqueued) return 0;
+        if (TakeRequests()) continue;  // a close's quit request is in SDL's queue now
+        const DisplayWaitResult result = WaitForDisplayOrWake(pumped);
+        pumped = false;
+        switch (result) {
+        case DisplayWaitResult::Display:
+            pump = true;
+            break;
+        case DisplayWaitResult::Wake:
+            break;
+        case DisplayWaitResult::Failed:
+            // The wait itself failed: close as the close box would.
+            DestroyView();
+            return 0;
+        }
     }
 }
 
@@ -251,12 +323,11 @@ bool CreateSensorView() {
     }
     if (!IsVisibleDriver()) return false;
     KeepTheDriversOwnSurface();
-    const Uint32 first = SDL_RegisterEvents(4);
+    const Uint32 first = SDL_RegisterEvents(3);
     if (first == static_cast<Uint32>(-1)) return false;
     repaintEvent = first;
     closeEvent = first + 1;
     quitRequestEvent = first + 2;
-    modeEvent = first + 3;
 
     viewWindow = SDL_CreateWindow("Tavolen", kWindowX, kWindowY, kOuterWidth, kOuterHeight,
                                   SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
@@ -272,11 +343,14 @@ bool CreateSensorView() {
         return false;
     }
     viewThread = std::this_thread::get_id();
-    // Sequentially consistent, as the loads in RequestClose and
-    // RequestReportingMode and start-up's look at an end request: of a view
-    // opening and a request made meanwhile, one always sees the other.
+    // No text is typed here: keys then never wait on an input method's own
+    // connection, which the own wait does not watch.
+    SDL_StopTextInput();
+    ownWait.store(OpenOwnWait(), std::memory_order_relaxed);
+    // Sequentially consistent, as the load in RequestClose and start-up's
+    // look at an end request: of a view opening and a request made
+    // meanwhile, one always sees the other.
     viewPhase.store(kViewOpen);
-    if (modePending.exchange(false)) ResendReportingMode();
     PaintView(PaintCause::First);
     return true;
 }
@@ -284,6 +358,7 @@ bool CreateSensorView() {
 const char* SensorViewFailure() { return viewFailure; }
 
 int RunSensorView() {
+    if (ownWait.load(std::memory_order_relaxed)) return RunOnOwnWait();
     SDL_Event event;
     while (!quitUnqueued) {
         if (SDL_WaitEvent(&event) == 0) {
@@ -300,13 +375,7 @@ int RunSensorView() {
 void RequestRepaint() {
     if (viewPhase.load(std::memory_order_acquire) != kViewOpen) return;
     if (!repaintLatch.Raise()) return;
-    if (!PushViewEvent(repaintEvent)) repaintLatch.Cancel();
-}
-
-void RequestReportingMode() {
-    if (modePending.exchange(true)) return;
-    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
-    if (!PushViewEvent(modeEvent)) modePending.store(false);
+    if (!WakeView(repaintEvent)) repaintLatch.Cancel();
 }
 
 void RequestClose() {
@@ -317,6 +386,7 @@ void RequestClose() {
         DestroyView();
         return;
     }
-    if (!PushViewEvent(closeEvent)) return;
+    if (ownWait.load(std::memory_order_relaxed)) closePending.store(true);
+    if (!WakeView(closeEvent)) return;
     WaitWhileEqual(viewPhase, kViewOpen);
 }

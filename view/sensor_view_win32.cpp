@@ -50,12 +50,6 @@ bool repaintRequested = false;
 constexpr UINT kRepaintMessage = WM_APP + 9;
 RepaintLatch repaintLatch;
 
-// The view's own message: call ResendReportingMode on the view's thread.
-constexpr UINT kResendModeMessage = WM_APP + 1;
-// A mode re-send was asked for and not yet done: further requests merge. One
-// asked for before the view is open waits here for the view to open.
-std::atomic<bool> modePending{false};
-
 // Owned by the view's thread. The drawing objects live from the creation
 // handler to the destroy handler.
 HPEN pen;
@@ -191,9 +185,6 @@ LRESULT CALLBACK ViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     case kRepaintMessage:
         if (!destroyHandled) InvalidateMovedCrosses(window);
         return 0;
-    case kResendModeMessage:
-        if (modePending.exchange(false) && !destroyHandled) ResendReportingMode();
-        return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
     case WM_ENDSESSION:
@@ -241,11 +232,10 @@ bool CreateSensorView() {
     if (window == nullptr) return false;
     viewWindow.store(window, std::memory_order_relaxed);
     for (int k = 0; k < 4; ++k) shown[k] = ReadPoint(RemoteState.ir[k]);
-    // Sequentially consistent, as the loads in RequestClose and
-    // RequestReportingMode and start-up's look at an end request: of a view
-    // opening and a request made meanwhile, one always sees the other.
+    // Sequentially consistent, as the load in RequestClose and start-up's
+    // look at an end request: of a view opening and a request made
+    // meanwhile, one always sees the other.
     viewPhase.store(kViewOpen);
-    if (modePending.exchange(false)) ResendReportingMode();
     // The show state the program was started with (normal, minimised, ...).
     ShowWindow(window, SW_SHOWDEFAULT);
     UpdateWindow(window);
@@ -283,14 +273,6 @@ void RequestRepaint() {
     if (repaintLatch.Raise() &&
         !PostMessageA(viewWindow.load(std::memory_order_relaxed), kRepaintMessage, 0, 0)) {
         repaintLatch.Cancel();
-    }
-}
-
-void RequestReportingMode() {
-    if (modePending.exchange(true)) return;
-    if (viewPhase.load() != kViewOpen) return;  // kept: sent when the view opens
-    if (!PostMessageA(viewWindow.load(std::memory_order_relaxed), kResendModeMessage, 0, 0)) {
-        modePending.store(false);
     }
 }
 
