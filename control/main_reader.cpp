@@ -51,7 +51,7 @@ void MainReader() {
         // plugged in or pulled out, and then no data until a mode is set.
         if (id == kReportStatus) RequestReportingMode();
         // The whole byte: HOME with any other button of that byte does not close.
-        if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
+        if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestEndFromRemote();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.
         if (RemoteState.ir[0].x.load(kRelaxed) != kUnseen ||
             RemoteState.ir[1].x.load(kRelaxed) != kUnseen) {
