@@ -76,15 +76,15 @@ window_shown() { window=$(xdotool search --name '^Tavolen$' 2>/dev/null | head -
 note_window_shown() { until window_shown; do sleep 0.25; done; note shown_at $(($(now_ms) - appeared)); }  # 4 looks a second: each is a program's start
 # Wine's HID bus has the remote's node open.
 wine_has_node() { [ -n "$(find /proc/[0-9]*/fd -lname "$node" -print -quit 2>/dev/null)" ]; }
-# Escape to tavolen's window, released afterwards through the X server: a
-# release sent to a window that has closed leaves Wine holding Escape down.
+# Escape to tavolen's window once it shows, released afterwards through the
+# X server: a release sent to a window that has closed leaves Wine holding
+# Escape down.
 press_escape() {
   local window
   wait_until 40000 window_shown
   note escape_at $(($(now_ms) - appeared))
   xdotool key --window "$window" Escape && xdotool keyup Escape
 }
-escape_when_shown() { wait_for_tavolen_mode && press_escape; }
 escape_after_disconnect() { wait_until 20000 grep -qF disconnected "$dir/tavolen.err" && press_escape; }
 
 run_row() {

@@ -78,6 +78,7 @@ while IFS='|' read -r -u 9 name driver script start action checks; do
   # Every row's remote ends cleanly on SIGTERM, or at its disconnect; a replay has none.
   [ "$start" = wine-replay ] || fact_has remote_code 0
   [ -z "$(fact wine_took)" ] || fact_within wine_took 5000 "Wine had the node after"
+  [ -z "$(fact shown_at)" ] || figures+="window shown at $(at shown_at) ms; "
   [ -z "$(fact probe_missed_first)" ] || figures+="run twice, tavolen's first probe missed; "
   ((judged += 1, failed += ${#failures} > 0))
   printf '%-15s %s %5s s  %s%s\n' "$name" "$([ -z "$failures" ] && echo PASS || echo FAIL)" \
