@@ -108,7 +108,7 @@ run_row() {
     note node "$node"
   fi
   # The driver's own start-up ends with its third status request.
-  [[ $start:$driver != @(settled|wine*):wiimote ]] || wait_until 2000 was_sent "15 00" 3
+  [[ $start:$driver != @(settled|wine):wiimote ]] || wait_until 2000 was_sent "15 00" 3
   case $start in
     settled|at-node) timeout 25 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
     nonroot) timeout 25 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;

@@ -65,7 +65,7 @@ timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -
   -virtfs "local,path=$tree,mount_tag=buildtree,security_model=none,multidevs=remap" \
   </dev/null >"$work/console.log" 2>&1 || status=$?
 [ -s "$results/done" ] || { tail -n 30 "$work/console.log"; fail "the guest did not finish its rows (qemu: $status, 124 is 175 s)"; }
-echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s," \
+echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,${windows:+" Wine ready at $(sed -n 's/.*Wine ready at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,"}" \
   "the guest's run $(elapsed "$booted") s"
 
 set +e  # a check that finds nothing is no error
