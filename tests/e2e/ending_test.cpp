@@ -162,9 +162,9 @@ INSTANTIATE_TEST_SUITE_P(Endings, StuckEndingTest, ::testing::Bool(),
 TEST_F(ProgramTest, HomeWhileTheWindowIsBeingMadeEndsTheRunOnceItIsOpen) {
     ASSERT_NO_FATAL_FAILURE(StartDisplay());
     SignalDisplay(SIGSTOP);
-    Run& run = Launch(Script("0 ir 1 300 200\n2000 buttons 00 80\n2200 buttons 00 00\n"));
+    Run& run = Launch(Script("0 ir 1 300 200\n3000 buttons 00 80\n3200 buttons 00 00\n"));
     const bool setUp = WaitFor([&] { return LogText(run).find("12 00 33") != std::string::npos; }, kStartDeadline);
-    std::this_thread::sleep_for(milliseconds(2500));  // past the press, the 12 00 33 coming at about 300 ms
+    std::this_thread::sleep_for(milliseconds(3500));  // past the press, the 12 00 33 coming at about 300 ms
     SignalDisplay(SIGCONT);
     ASSERT_TRUE(setUp);
     ASSERT_TRUE(EndsWith(run, 0)) << Stderr(run);
