@@ -63,7 +63,7 @@ void MainReader() {
         keeper.NoteSent(action, ReadNow());
         if (id < 0) continue;
         // The whole byte: HOME with any other button of that byte does not close.
-        if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestClose();
+        if (RemoteState.buttons2.load(kRelaxed) == kHomeAlone) RequestEndFromRemote();
         // Points 3 and 4 alone do not repaint: the view keeps its last frame.
         if (RemoteState.ir[0].x.load(kRelaxed) != kUnseen ||
             RemoteState.ir[1].x.load(kRelaxed) != kUnseen) {

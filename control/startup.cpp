@@ -58,7 +58,8 @@ void ProbeReader() {
 }
 
 // Set by the first request to end that comes from outside the window (a
-// signal, a console's Ctrl+C); start-up looks at it between its stages.
+// signal, a console's Ctrl+C) or from the remote's HOME; start-up looks at it
+// between its stages.
 // Stored and loaded sequentially consistent, as the view publishes that it is
 // open and RequestClose looks for that: a request landing as the view opens
 // is seen by RequestClose or by start-up's look after CreateSensorView.
@@ -159,6 +160,11 @@ bool ProbeRemote() {
 
 void WaitForProbeReader() { WaitWhileEqual(probeReaderDone, 0); }
 
+void RequestEndFromRemote() {
+    endRequested.store(true);
+    RequestClose();
+}
+
 int RunTavolen(void (*onLockTaken)()) {
     WatchForEndRequests(RequestEnd);
     OnLostDisplay(EndAfterLostDisplay);
@@ -218,8 +224,9 @@ int RunTavolen(void (*onLockTaken)()) {
         ShutDownRemote();
         return 1;
     }
-    // A request that came while the window was being made found no view to
-    // close: close it now, on this thread, before the loop runs.
+    // A request that came while the window was being made (a HOME the reader
+    // saw meanwhile, too) found no view to close: close it now, on this
+    // thread, before the loop runs.
     if (EndRequested()) RequestClose();
     return RunSensorView();
 }

@@ -21,6 +21,11 @@ int RunTavolen(void (*onLockTaken)() = nullptr);
 // the 100 ms probe window.
 bool ProbeRemote();
 
+// From the main reader: HOME, the end the user asked for. Closes the view as
+// RequestClose does; while the view is still being made (a slow display),
+// start-up closes it the moment it is open.
+void RequestEndFromRemote();
+
 // Ends until the probe reader has left its loop (at once when it never ran
 // or has already left). The main reader waits here before it reads.
 void WaitForProbeReader();

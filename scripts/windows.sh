@@ -3,7 +3,8 @@
 # installs the Debian packages that are missing (cross compiler, Wine, NSIS,
 # and what the Linux build needs for the end-to-end harness), builds
 # build-windows/tavolen.exe and build-windows/tavolen-sim.exe, runs the
-# Windows tests, and ends the Wine session it used.
+# Windows tests (the kernel tier's Windows rows among them, with the Linux
+# build's virtual remote), and ends the Wine session it used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,4 +23,8 @@ trap 'scripts/wine-session.sh stop build-windows' EXIT
 # The build runs the test programs under Wine to list their tests.
 scripts/wine-session.sh start build-windows
 cmake --build build-windows -j2
+# The kernel tier's Windows rows play the remote through a virtual machine's
+# kernel with the Linux build's tavolen-virtual-remote.
+[ -f build/build.ninja ] || ./scripts/setup.sh
+cmake --build build --target tavolen-virtual-remote
 ctest --test-dir build-windows --output-on-failure -j2 --timeout 300

@@ -109,6 +109,9 @@ std::atomic<bool> endRequested{false};
 BackendDevice* remote = nullptr;
 // The sender could not hand a report to the system.
 std::atomic<bool> deviceFailed{false};
+// Set as the main loop ends: a report the sender then cannot hand over went
+// to a device being removed on purpose, not to a failed one.
+std::atomic<bool> removing{false};
 
 // On the end-request thread: the main loop ends and destroys the device.
 void RequestEnd() {
@@ -125,7 +128,7 @@ void SendInputReports() {
         const int got = BackendRead(remote, report, sizeof report, -1);
         if (got < 0) break;
         if (got > 0 && !WriteVirtualHidInput(hid, report, static_cast<std::size_t>(got))) {
-            deviceFailed.store(true);
+            if (!removing.load()) deviceFailed.store(true);
             break;
         }
     }
@@ -210,6 +213,7 @@ int main(int argc, char** argv) {
     while ((got = ReadVirtualHidOutput(hid, report, sizeof report)) > 0) {
         BackendWrite(remote, report, static_cast<std::size_t>(got));
     }
+    removing.store(true);
     DestroyVirtualHid(hid);
     BackendClose(remote);
     if (got < 0 || deviceFailed.load()) {

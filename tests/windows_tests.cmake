@@ -57,3 +57,12 @@ add_test(NAME InstallerInstallsRunsAndUninstalls
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/installer_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(InstallerInstallsRunsAndUninstalls PROPERTIES
   FIXTURES_REQUIRED wine_session RESOURCE_LOCK wine_programs TIMEOUT 300)
+
+# The kernel tier's Windows rows (kernel/rows.txt): tavolen.exe on Wine's HID
+# stack in Debian's kernel under qemu, against tavolen-virtual-remote of the
+# Linux build in TAVOLEN_LINUX_BUILD. Alone, as it keeps both processors busy.
+set(TAVOLEN_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build CACHE PATH "The Linux build whose virtual remote the Windows rows use")
+add_test(NAME KernelTierWine
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/kernel/kernel_tier.sh --windows ${CMAKE_BINARY_DIR} ${TAVOLEN_LINUX_BUILD})
+set_tests_properties(KernelTierWine PROPERTIES
+  LABELS kernel TIMEOUT 300 RUN_SERIAL TRUE FIXTURES_REQUIRED wine_session)

@@ -157,6 +157,20 @@ TEST_P(StuckEndingTest, ASignalEndsTheProgramAllTheSame) {
 INSTANTIATE_TEST_SUITE_P(Endings, StuckEndingTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "LogNobodyReads" : "DisplayStopped"; });
 
+// A HOME pressed and let go while the window is still being made (the
+// display does not answer meanwhile) ends the run the moment it is open.
+TEST_F(ProgramTest, HomeWhileTheWindowIsBeingMadeEndsTheRunOnceItIsOpen) {
+    ASSERT_NO_FATAL_FAILURE(StartDisplay());
+    SignalDisplay(SIGSTOP);
+    Run& run = Launch(Script("0 ir 1 300 200\n3000 buttons 00 80\n3200 buttons 00 00\n"));
+    const bool setUp = WaitFor([&] { return LogText(run).find("12 00 33") != std::string::npos; }, kStartDeadline);
+    std::this_thread::sleep_for(milliseconds(3500));  // past the press, the 12 00 33 coming at about 300 ms
+    SignalDisplay(SIGCONT);
+    ASSERT_TRUE(setUp);
+    ASSERT_TRUE(EndsWith(run, 0)) << Stderr(run);
+    EXPECT_TRUE(IsWholeRunSequence(FinalLog(run)));
+}
+
 // Whatever the environment of a start, it meets the lock of the one running.
 TEST_F(ProgramTest, EveryStartOfOneUserMeetsTheSameLock) {
     ASSERT_NO_FATAL_FAILURE(StartDisplay());

@@ -1,10 +1,11 @@
 #!/bin/bash
 # The kernel tier in the guest, chrooted into the host's root: each row of
 # rows.txt, its files left in results/<row>/ for the host to judge.
-#   guest_rows.sh BUILD_DIR KERNEL_ROOT ROWS   (ROWS: all, or a,b,c)
-build=$1 kernel=$2 only=$3 here=$(dirname "$0")
-out=$build/kernel-tier/results
+#   guest_rows.sh BUILD_DIR KERNEL_ROOT ROWS [WINDOWS_BUILD_DIR]   (ROWS: all, or a,b,c)
+build=$1 kernel=$2 only=$3 windows=$4 here=$(dirname "$0")
+out=${windows:-$build}/kernel-tier/results
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY=:7 SYSTEMD_IGNORE_CHROOT=1
+source "$here/judge.sh"  # in_this_tier
 # Time without starting a process: the guest's processor is emulated.
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
 # wait_until MS COMMAND...: until the command succeeds, at most MS.
@@ -48,11 +49,49 @@ apply_udev_rule() {
   udevadm control --exit
 }
 
+# Wine on the Wine session's prefix (its small files unpacked here), the
+# programs in memory (started from the 9p share, tavolen.exe crashed), its
+# HID bus told of each new remote by the host's udevd. wineboot starts the
+# services, the HID bus among them; a program that stays keeps Wine's desktop
+# process between rows, as Windows' own stays (without one, each program's
+# first window waited 5 to 7 s here for a new one); a first run reads the
+# libraries in.
+start_wine() {
+  export WINEPREFIX=/tmp/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=;mshtml=;winemenubuilder.exe=d"
+  /lib/systemd/systemd-udevd --daemon 2>"$out/udevd.err"
+  mkdir -p "$WINEPREFIX" && tar -C "$WINEPREFIX" -xf "$windows/kernel-tier/prefix.tar" && cp "$windows"/tavolen{,-sim}.exe /tmp/wine/
+  wineserver -p && wine wineboot </dev/null >/dev/null 2>&1 && { setsid wine notepad </dev/null >/dev/null 2>&1 & }
+  printf '0 ir 1 300 200\n300 buttons 00 80\n' >/tmp/wine/first.txt
+  timeout 60 wine /tmp/wine/tavolen-sim.exe --script Z:/tmp/wine/first.txt >/dev/null 2>&1
+}
+# tavolen.exe once Wine has the remote, its window watched for.
+start_tavolen_exe() {
+  udevadm settle --timeout=10 && note settled_at $(($(now_ms) - appeared))  # its rules open the driver's input devices a moment
+  wait_until 10000 wine_has_node && note wine_took $(($(now_ms) - appeared))
+  timeout 40 wine /tmp/wine/tavolen.exe --record "Z:$dir/tavolen.rec" 2>"$dir/tavolen.err" & tavolen=$!
+  note_window_shown & watcher=$!
+}
+# Tavolen's window: its X window's id, once Wine has made it.
+window_shown() { window=$(xdotool search --name '^Tavolen$' 2>/dev/null | head -n 1) && [ -n "$window" ]; }
+note_window_shown() { until window_shown; do sleep 0.25; done; note shown_at $(($(now_ms) - appeared)); }  # 4 looks a second: each is a program's start
+# Wine's HID bus has the remote's node open.
+wine_has_node() { [ -n "$(find /proc/[0-9]*/fd -lname "$node" -print -quit 2>/dev/null)" ]; }
+# Escape to tavolen's window once it shows, released afterwards through the
+# X server: a release sent to a window that has closed leaves Wine holding
+# Escape down.
+press_escape() {
+  local window
+  wait_until 40000 window_shown
+  note escape_at $(($(now_ms) - appeared))
+  xdotool key --window "$window" Escape && xdotool keyup Escape
+}
+escape_after_disconnect() { wait_until 20000 grep -qF disconnected "$dir/tavolen.err" && press_escape; }
+
 run_row() {
   local name=$1 script=$3 start=$4 action=$5 began remote
   # The row's files in memory: a write over 9p may wait on the host, and the
   # remote answers only once its log line is written.
-  dir=/tmp/rows/$name node="" tavolen=""
+  dir=/tmp/rows/$name node="" tavolen="" remote="" watcher=""
   rm -rf "$dir" && mkdir -p "$dir"
   if [ "$2" != "$driver" ]; then  # hid-generic takes every device, hid-wiimote goes
     modprobe -d "$kernel" -r hid_wiimote
@@ -61,23 +100,30 @@ run_row() {
     driver=$2
   fi
   tr ';' '\n' <<<"$script" >"$dir/script.txt"
-  began=$(now_ms)
-  "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" & remote=$!
-  until first_node || (($(now_ms) > began + 5000)); do :; done
-  note node "$node"
+  began=$(now_ms) appeared=$(now_ms)
+  if [ "$start" != wine-replay ]; then
+    "$build/tavolen-virtual-remote" --script "$dir/script.txt" --log "$dir/remote.log" 2>"$dir/remote.err" & remote=$!
+    until first_node || (($(now_ms) > began + 5000)); do :; done
+    appeared=$(now_ms)  # facts *_at count from here
+    note node "$node"
+  fi
   # The driver's own start-up ends with its third status request.
-  [ "$start:$driver" != settled:wiimote ] || wait_until 2000 was_sent "15 00" 3
+  [[ $start:$driver != @(settled|wine):wiimote ]] || wait_until 2000 was_sent "15 00" 3
   case $start in
     settled|at-node) timeout 25 "$build/tavolen" --record "$dir/tavolen.rec" 2>"$dir/tavolen.err" & ;;
     nonroot) timeout 25 setpriv --reuid=65534 --regid=65534 --clear-groups env -u DISPLAY "$build/tavolen" 2>"$dir/tavolen.err" & ;;
+    wine) start_tavolen_exe ;;
+    wine-replay) timeout 40 wine /tmp/wine/tavolen-sim.exe --script "Z:/tmp/rows/$script/tavolen.rec" --log "Z:$dir/remote.log" 2>"$dir/tavolen.err" & ;;
   esac
-  [ "$start" = - ] || tavolen=$!
+  [ "$start" = - ] || [ -n "$tavolen" ] || tavolen=$!
   [ "$action" = - ] || "$action"
   if [ -n "$tavolen" ]; then  # a missed probe leaves an error box open: closed here
     wait_until 25000 tavolen_done && kill -TERM "$tavolen" 2>/dev/null
+    note ended_at $(($(now_ms) - appeared))
     wait "$tavolen"; echo $? >"$dir/tavolen.code"
   fi
-  kill -TERM "$remote" 2>/dev/null; wait "$remote"; note remote_code $?
+  [ -z "$remote" ] || { kill -TERM "$remote" 2>/dev/null; wait "$remote"; note remote_code $?; }
+  [ -z "$watcher" ] || kill "$watcher" 2>/dev/null
   note row_ms $(($(now_ms) - began))
   wait_until 2000 no_node  # the node goes with the device, before the next row
   cp -r "$dir" "$out/"
@@ -90,8 +136,11 @@ driver=wiimote
 "$build/tavolen" --version >/dev/null && "$build/tavolen-virtual-remote" --version >/dev/null
 Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 & xvfb=$!
 wait_until 10000 test -e /tmp/.X11-unix/X7
+if [ -n "$windows" ]; then
+  start_wine && echo "guest: Wine ready at $(cut -d' ' -f1 /proc/uptime) s of uptime"
+fi
 while IFS='|' read -r -u 9 name wanted script start action checks; do  # on 9: no row reads them
-  [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
+  in_this_tier "$name" "$start" || continue
   run_row "$name" "$wanted" "$script" "$start" "$action"
   # Tavolen's 100 ms probe can miss when the host leaves the emulated
   # processors waiting: the row once more, and the miss said beside it.

@@ -1,5 +1,11 @@
 # The kernel tier's checks over a row's files in $dir: each adds what does not
 # hold to $failures and what it measured to $figures.
+# Whether this run takes the row: wanted by name, and started under Wine in
+# the Windows run only (the guest's script asks too).
+in_this_tier() {
+  [[ -n $1 && $1 != \#* ]] && [[ $only == all || ,$only, == *,$1,* ]] &&
+    { [[ $2 == wine* ]] && [ -n "$windows" ] || [[ $2 != wine* && -z $windows ]]; }
+}
 fact() { sed -n "s/^$1=//p" "$dir/facts" 2>/dev/null | tail -n 1; }
 fail_check() { failures+="$*; "; }
 over() { awk -v d="$1" -v l="$2" 'BEGIN { exit !(d > l) }'; }
@@ -12,10 +18,11 @@ times_of() {
 # The first time at or after T that BYTES came (points: that tavolen read IR points).
 first_after() { if [ "$2" = points ]; then point_times; else times_of "$2"; fi | awk -v t="$1" '$1 >= t { print; exit }'; }
 # A trigger's times: a script time; 31 or 33, tavolen's first 12 00 31 or
-# 12 00 33; or the reports sent after 33.
+# 12 00 33 (after udev's rules, which open the driver's input devices for a
+# moment, had run); or the reports sent after 33.
 trigger_times() {
-  if [[ $1 == 3[13] ]]; then first_after 0 "12 00 $1"
-  elif [[ $1 =~ ^[0-9]+$ ]]; then echo "$1"
+  if [[ $1 == 3[13] ]]; then first_after "$(at settled_at)" "12 00 $1"
+  elif [[ $1 =~ ^[0-9.]+$ ]]; then echo "$1"
   else times_of "$1" | awk -v t="$(first_after 0 "12 00 33")" 't != "" && $1 > t'; fi
 }
 # The 0x33 reports tavolen read with point 1 seen, in the remote's time
@@ -63,3 +70,24 @@ modes() {
   set=$(awk -v f="${from:-0}" -v t="${2/end/1e12}" '$1 >= f && $1 < t && $2 == "12" { printf "%s%s", s, $4; s = " " }' "$dir/remote.log")
   [[ $set == $3 ]] || fail_check "the modes from '$1' to $2 were '$set', not '$3'"
 }
+# A moment the guest noted (a fact *_at, in ms after the remote's node
+# appeared) in the remote's time: the node appears as the driver's first
+# request goes out.
+at() { awk -v t="$(fact "$1")" -v f="$(head -n 1 "$dir/remote.log" | cut -d' ' -f1)" 'BEGIN { if (t != "") printf "%.1f", t + f }'; }
+# Tavolen's process had ended within LIMIT ms of FROM (the remote's time).
+ended_within() {
+  local delay
+  delay=$(awk -v a="$1" -v b="$(at ended_at)" 'BEGIN { if (b != "" && a != "") printf "%.1f", b - a }')
+  [ -n "$delay" ] && ! over "$delay" "$2" || fail_check "tavolen ended '$delay' ms after '$1', not within $2"
+  figures+="tavolen ended ${delay:-?} ms after '$1'; "
+}
+# The reports the log holds are those the recording of row ROW says tavolen sent, in order.
+sent_as_recorded() {
+  local recorded
+  recorded=$(tr -d '\r' <"$results/$1/tavolen.rec" 2>/dev/null | sed -n 's/^# [0-9]* sent //p')
+  [ -n "$recorded" ] && [ "$recorded" = "$(cut -d' ' -f2- "$dir/remote.log" | grep -v '^close$')" ] ||
+    fail_check "the reports sent are not the $(wc -l <<<"$recorded") of $1's recording"
+  figures+="$(wc -l <<<"$recorded") reports as recorded; "
+}
+# The fact (ms) is at most LIMIT: a figure too.
+fact_within() { ! over "$(fact "$1")" "$2" && [ -n "$(fact "$1")" ] || fail_check "$1 is '$(fact "$1")', over $2"; figures+="$3 $(fact "$1") ms; "; }

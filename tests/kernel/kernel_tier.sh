@@ -2,12 +2,17 @@
 # The kernel tier: Debian's packaged kernel, booted in qemu without KVM, runs
 # the real tavolen against tavolen-virtual-remote behind /dev/uhid, beside
 # the kernel's hid-wiimote driver. The guest runs the rows of rows.txt
-# (guest_rows.sh) in one boot; they are judged here (judge.sh).
-#   kernel_tier.sh BUILD_DIR [ROW,ROW...]
+# (guest_rows.sh) in one boot; they are judged here (judge.sh). With
+# --windows, the rows that start wine: tavolen.exe of the Windows build on
+# Wine's HID stack, against the virtual remote of the Linux build.
+#   kernel_tier.sh [--windows WINDOWS_BUILD_DIR] BUILD_DIR [ROW,ROW...]
 set -euo pipefail
+windows=""
+if [ "${1:-}" = --windows ]; then windows=$(cd "$2" && pwd -P) && shift 2; fi
 build=$(cd "$1" && pwd -P) only=${2:-all} here=$(cd "$(dirname "$0")" && pwd -P)
-work=$build/kernel-tier
-cache=$work/cache results=$work/results
+tree=${windows:-$build}  # the programs tested: their results go there
+work=$tree/kernel-tier
+cache=$build/kernel-tier/cache results=$work/results
 fail() { echo "kernel tier: FAIL: $*" >&2; exit 1; }
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 started=$(date +%s.%N)
@@ -16,8 +21,14 @@ for tool in qemu-system-x86_64 depmod dpkg-deb apt-get; do
   command -v $tool >/dev/null || fail "$tool is missing: run scripts/setup.sh (it installs qemu-system-x86, busybox-static and kmod)"
 done
 dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q 'ok installed' || fail "busybox-static is missing: run scripts/setup.sh"
-[ -x "$build/tavolen" ] && [ -x "$build/tavolen-virtual-remote" ] || fail "build the programs first: cmake --build $build"
-[[ $build$here != *[[:space:]]* ]] || fail "the paths may hold no blanks: $build"
+[ -x "$build/tavolen-virtual-remote" ] && { [ -n "$windows" ] || [ -x "$build/tavolen" ]; } || fail "build the programs first: cmake --build $build"
+[[ $build$here$windows != *[[:space:]]* ]] || fail "the paths may hold no blanks: $build $windows"
+if [ -n "$windows" ]; then
+  for tool in wine xdotool; do command -v $tool >/dev/null || fail "$tool is missing: run scripts/windows.sh"; done
+  [ -f "$windows/tavolen.exe" ] && [ -f "$windows/tavolen-sim.exe" ] || fail "build the Windows programs first: scripts/windows.sh"
+  # The guest's Wine prefix: the Wine session's, packed to be unpacked into its memory.
+  "$here/../../scripts/wine-session.sh" pack "$windows" "$work/prefix.tar" || fail "no Wine prefix to pack"
+fi
 
 # The kernel's package, fetched once into the build tree, never installed.
 mkdir -p "$cache"
@@ -49,22 +60,25 @@ rm -rf "$results" && mkdir -p "$results"
 booted=$(date +%s.%N) status=0
 timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -nic none \
   -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 tavolen.build=$build tavolen.kernel=$kernel tavolen.rows=$here/guest_rows.sh tavolen.only=$only" \
+  -append "console=ttyS0 quiet panic=-1 tavolen.build=$build tavolen.kernel=$kernel tavolen.rows=$here/guest_rows.sh tavolen.only=$only tavolen.windows=${windows:--}" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-  -virtfs "local,path=$build,mount_tag=buildtree,security_model=none,multidevs=remap" \
+  -virtfs "local,path=$tree,mount_tag=buildtree,security_model=none,multidevs=remap" \
   </dev/null >"$work/console.log" 2>&1 || status=$?
 [ -s "$results/done" ] || { tail -n 30 "$work/console.log"; fail "the guest did not finish its rows (qemu: $status, 124 is 175 s)"; }
-echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s," \
+echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,${windows:+" Wine ready at $(sed -n 's/.*Wine ready at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,"}" \
   "the guest's run $(elapsed "$booted") s"
 
 set +e  # a check that finds nothing is no error
 source "$here/judge.sh"
 failed=0 judged=0
 while IFS='|' read -r -u 9 name driver script start action checks; do
-  [[ -z $name || $name == \#* ]] || ! [[ $only == all || ,$only, == *,$name,* ]] && continue
+  in_this_tier "$name" "$start" || continue
   dir=$results/$name failures="" figures=""
   if [ -s "$dir/facts" ]; then eval "$checks"; else failures="the row did not run"; fi
-  fact_has remote_code 0  # every row's remote ends cleanly on SIGTERM, or at its disconnect
+  # Every row's remote ends cleanly on SIGTERM, or at its disconnect; a replay has none.
+  [ "$start" = wine-replay ] || fact_has remote_code 0
+  [ -z "$(fact wine_took)" ] || fact_within wine_took 5000 "Wine had the node after"
+  [ -z "$(fact shown_at)" ] || figures+="window shown at $(at shown_at) ms; "
   [ -z "$(fact probe_missed_first)" ] || figures+="run twice, tavolen's first probe missed; "
   ((judged += 1, failed += ${#failures} > 0))
   printf '%-15s %s %5s s  %s%s\n' "$name" "$([ -z "$failures" ] && echo PASS || echo FAIL)" \
