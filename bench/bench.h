@@ -1,5 +1,5 @@
-// tavolen-bench's pieces shared by its three files: the parent's runner
-// (tavolen_bench.cpp), the child (bench_child.cpp) and the report
+// tavolen-bench's pieces shared by its files: the parent's runner
+// (tavolen_bench.cpp), the children (bench_child.h) and the report
 // (bench_report.cpp). Internal to bench/.
 #pragma once
 

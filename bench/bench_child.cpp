@@ -1,5 +1,6 @@
-// tavolen-bench's child: the measured program run and the bare window,
-// the hooks that time them and the figures they write to descriptor 3.
+// tavolen-bench's child: the measured program run, the hooks that time it
+// and the figures it writes to descriptor 3 (the bare window it is compared
+// with is in bench_bare_window.cpp).
 //
 // How a frame is tied to the report it shows: the hand-off hook (the
 // simulated remote's BackendRead returning a report) numbers every IR report
@@ -32,10 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/bench.h"
+#include "bench/bench_child.h"
 #include "control/startup.h"
-#include "remote/hid_channel.h"
-#include "remote/ir_setup.h"
 #include "remote/remote_reports.h"
 #include "remote/session_recorder.h"
 #include "sim/scenario.h"
@@ -50,24 +49,6 @@ constexpr int kSequenceModulus = 511;   // point 1 x = 2 * (number % 511): 0-102
 constexpr uint8_t kIrReport = 0x33;
 constexpr std::size_t kIrReportLength = 18;
 constexpr int kMaxWaitingPeek = 64;
-
-void SleepUntilNs(int64_t ns) {
-    const timespec at{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-    }
-}
-
-enum class ChildKind { Latency, Cpu, Bare };
-
-struct ChildSettings {
-    ChildKind kind = ChildKind::Latency;
-    int rate = 100;        // reports per second
-    double fps = 100;      // Bare: frames per second
-    int warmupMs = 1000;   // after kSettleMs, before the window
-    int windowMs = 10000;
-    bool record = false;   // the program records the session (--record)
-    int serverPid = 0;     // the display server's process, 0 for none
-};
 
 struct FrameRecord {
     int64_t ns;        // just after the frame was presented
@@ -133,23 +114,6 @@ void NoteFrame(const ViewFrame& frame) {
     record.waitingPeeks.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Processor time and counters at the two ends of the steady-state window.
-struct WindowSnapshot {
-    int64_t ns = 0;
-    double cpuSeconds = 0;
-    double machineBusySeconds = 0;  // every processor, every process
-    double serverCpuSeconds = 0;    // the display server's
-    uint32_t handedOff = 0;
-    uint32_t frames = 0;
-    int64_t systemCalls = -1;  // -1: not counted
-    int64_t voluntarySwitches = 0;
-};
-
-struct Window {
-    WindowSnapshot start, end;
-    std::atomic<bool> done{false};
-};
-
 WindowSnapshot TakeSnapshot(int serverPid) {
     WindowSnapshot snapshot;
     snapshot.cpuSeconds = ReadOwnCpuSeconds();
@@ -162,6 +126,35 @@ WindowSnapshot TakeSnapshot(int serverPid) {
     snapshot.ns = ReadNowNs();
     return snapshot;
 }
+
+// Latencies in milliseconds of the reports numbered (first, last].
+std::vector<double> MeasureLatencies(uint32_t first, uint32_t last) {
+    std::vector<double> latencies;
+    std::size_t frame = 0;
+    const std::vector<FrameRecord>& frames = record.frames;
+    for (uint32_t number = first + 1; number <= last && number < record.handOffNs.size(); ++number) {
+        while (frame < frames.size() && frames[frame].shown < number) ++frame;
+        if (frame == frames.size()) break;
+        latencies.push_back(static_cast<double>(frames[frame].ns - record.handOffNs[number]) * 1e-6);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    return latencies;
+}
+
+int64_t ComputeEndMs(const ChildSettings& settings) {
+    return kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs;
+}
+
+}  // namespace
+
+void SleepUntilNs(int64_t ns) {
+    const timespec at{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+int64_t ReadOpenNs() { return record.openNs.load(std::memory_order_acquire); }
+void CountFrame() { record.frameCount.fetch_add(1, std::memory_order_relaxed); }
 
 // Waits for time 0 (the remote's opening), then takes the window's two
 // snapshots, and ends the run with HOME only then: on a slow or busy machine
@@ -178,35 +171,6 @@ void RunMonitor(const ChildSettings& settings, Window* window) {
     window->done.store(true, std::memory_order_release);
     const uint8_t home[] = {0x30, 0x00, 0x80};  // 30 BB BB: HOME alone
     SimInjectReport(home, sizeof home);
-}
-
-class ResultWriter {
-public:
-    ResultWriter() : file_(fdopen(kResultFd, "w")) {}
-    void Put(const char* name, double value) {
-        if (file_ != nullptr) std::fprintf(file_, "%s %.9g\n", name, value);
-    }
-    void Close() {
-        if (file_ != nullptr) std::fclose(file_);
-        file_ = nullptr;
-    }
-
-private:
-    std::FILE* file_;
-};
-
-// Latencies in milliseconds of the reports numbered (first, last].
-std::vector<double> MeasureLatencies(uint32_t first, uint32_t last) {
-    std::vector<double> latencies;
-    std::size_t frame = 0;
-    const std::vector<FrameRecord>& frames = record.frames;
-    for (uint32_t number = first + 1; number <= last && number < record.handOffNs.size(); ++number) {
-        while (frame < frames.size() && frames[frame].shown < number) ++frame;
-        if (frame == frames.size()) break;
-        latencies.push_back(static_cast<double>(frames[frame].ns - record.handOffNs[number]) * 1e-6);
-    }
-    std::sort(latencies.begin(), latencies.end());
-    return latencies;
 }
 
 void PutWindowFigures(ResultWriter& out, const Window& window, const ChildSettings& settings) {
@@ -231,13 +195,6 @@ void PutWindowFigures(ResultWriter& out, const Window& window, const ChildSettin
     out.Put("maxrss_kib", static_cast<double>(usage.ru_maxrss));
 }
 
-int64_t ComputeEndMs(const ChildSettings& settings) {
-    return kSettleMs + settings.warmupMs + settings.windowMs + kEndMarginMs;
-}
-
-// The simulated remote of every run: four points moving at the run's rate,
-// point 1 numbering the reports; the monitor sends HOME once the window is
-// over.
 void SetUpSimulatedRemote(const ChildSettings& settings) {
     Scenario scenario;
     BuiltInScenario("demo", &scenario);
@@ -246,6 +203,8 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
     simOpenedHook = NoteOpened;
     simHandOffHook = NumberReport;
 }
+
+namespace {
 
 [[noreturn]] void RunProgramChild(const ChildSettings& settings) {
     const int64_t endMs = ComputeEndMs(settings);
@@ -310,70 +269,6 @@ void SetUpSimulatedRemote(const ChildSettings& settings) {
     out.Close();
     std::fflush(nullptr);
     std::_Exit(code);
-}
-
-// The bare window: the same simulated remote at the same rate, read by a
-// thread that only decodes, beside a window that sends whole frames (the
-// software renderer clears it, draws the four crosses of RemoteState and
-// presents it all) at a fixed frame rate, paced by sleeping to each frame's
-// time. What the program adds to it is the hand-off to the view and the view.
-[[noreturn]] void RunBareChild(const ChildSettings& settings) {
-    const auto fail = [](const char* what) {
-        std::fprintf(stderr, "bare window: %s: %s\n", what, SDL_GetError());
-        std::_Exit(1);
-    };
-    SetUpSimulatedRemote(settings);
-    SDL_SetHint(SDL_HINT_RENDER_LINE_METHOD, "1");
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) fail("SDL_Init");
-    SDL_Window* sdlWindow = SDL_CreateWindow("Tavolen bare window", 10, 10, 520, 420,
-                                             SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE);
-    SDL_Renderer* renderer = sdlWindow == nullptr ? nullptr : SDL_CreateRenderer(sdlWindow, -1, SDL_RENDERER_SOFTWARE);
-    if (renderer == nullptr) fail("window");
-    const int32_t handle = OpenHidHandle(0x057E, 0x0306);
-    if (handle < 0) fail("the simulated remote did not open");
-    deviceHandle.store(handle);
-    SetUpIrCamera();
-    std::atomic<bool> reading{true};
-    std::thread reader([&reading] {
-        while (reading.load(std::memory_order_relaxed)) ReadRemoteReport();
-    });
-    Window window;
-    std::thread monitor(RunMonitor, settings, &window);
-
-    const int64_t start = record.openNs.load(std::memory_order_acquire);
-    const int64_t periodNs = static_cast<int64_t>(1e9 / settings.fps);
-    bool quit = false;
-    for (int64_t nextNs = start; !quit && !window.done.load(std::memory_order_acquire); nextNs += periodNs) {
-        SleepUntilNs(nextNs);
-        SDL_Event event;
-        while (SDL_PollEvent(&event) != 0) {
-            if (event.type == SDL_QUIT) quit = true;
-        }
-        SDL_SetRenderDrawColor(renderer, 0xFF, 0xFF, 0xFF, 0xFF);
-        SDL_RenderClear(renderer);
-        SDL_SetRenderDrawColor(renderer, 0x00, 0x00, 0x00, 0xFF);
-        for (const IrPoint& point : RemoteState.ir) {
-            const int cx = point.x.load(std::memory_order_relaxed) / 2;
-            const int cy = point.y.load(std::memory_order_relaxed) / 2;
-            SDL_RenderDrawLine(renderer, cx - 4, cy, cx + 4, cy);
-            SDL_RenderDrawLine(renderer, cx, cy - 4, cx, cy + 4);
-        }
-        SDL_RenderPresent(renderer);
-        record.frameCount.fetch_add(1, std::memory_order_relaxed);
-    }
-    reading.store(false, std::memory_order_relaxed);
-    CloseHidHandle(handle);  // a read waiting in the reader returns
-    reader.join();
-    const bool complete = window.done.load(std::memory_order_acquire);
-    if (complete) monitor.join(); else monitor.detach();
-    ResultWriter out;
-    out.Put("exit_code", 0);
-    out.Put("complete", complete ? 1 : 0);
-    if (complete) PutWindowFigures(out, window, settings);
-    out.Close();
-    std::fflush(nullptr);
-    std::_Exit(0);
 }
 
 }  // namespace
