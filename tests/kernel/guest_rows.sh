@@ -76,9 +76,8 @@ press_escape() {
 }
 escape_after_disconnect() { wait_until 20000 grep -qF disconnected "$dir/tavolen.err" && press_escape; }
 
-# The row each_row read. Its files stay in memory while it runs: a write over
-# 9p may wait on the host, and the remote answers only once its log line is
-# written.
+# The row each_row read, its files in memory while it runs: a write over 9p may
+# wait on the host, and the remote answers only once its log line is written.
 run_row() {
   if [ "$driver" != "$loaded" ]; then  # hid-generic takes every device, hid-wiimote goes
     modprobe -d "$kernel" -r hid_wiimote && echo 1 >/sys/module/hid/parameters/ignore_special_drivers

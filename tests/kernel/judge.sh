@@ -67,21 +67,19 @@ answers() {
 }
 # The modes set from trigger FROM to time TO (end: the last), e.g. "30 31 33", match the pattern.
 modes() {
-  local from set
-  from=$(trigger_times "$1" | head -n 1)
+  local from=$(trigger_times "$1" | head -n 1) set
   set=$(awk -v f="${from:-0}" -v t="${2/end/1e12}" '$1 >= f && $1 < t && $2 == "12" { printf "%s%s", s, $4; s = " " }' "$dir/remote.log")
   [[ $set == $3 ]] || fail_check "the modes from '$1' to $2 were '$set', not '$3'"
 }
 # Tavolen's process had ended within LIMIT ms of FROM.
 ended_within() {
-  local delay
-  delay=$(ms_between "$1" "$(at ended_at)") && within "$delay" "$2" "tavolen's end after '$1'"
+  local delay=$(ms_between "$1" "$(at ended_at)")
+  within "$delay" "$2" "tavolen's end after '$1'"
   figures+="tavolen ended ${delay:-?} ms after '$1'; "
 }
 # The reports the log holds are those the recording of row ROW says tavolen sent, in order.
 sent_as_recorded() {
-  local recorded
-  recorded=$(tr -d '\r' <"$results/$1/tavolen.rec" 2>/dev/null | sed -n 's/^# [0-9]* sent //p')
+  local recorded=$(tr -d '\r' <"$results/$1/tavolen.rec" 2>/dev/null | sed -n 's/^# [0-9]* sent //p')
   [ -n "$recorded" ] && [ "$recorded" = "$(cut -d' ' -f2- "$dir/remote.log" | grep -v '^close$')" ] ||
     fail_check "the reports sent are not the $(wc -l <<<"$recorded") of $1's recording"
   figures+="$(wc -l <<<"$recorded") reports as recorded; "

@@ -58,7 +58,7 @@ rm -rf "$results" && mkdir -p "$results"
 booted=$(date +%s.%N) status=0
 timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -nic none \
   -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 tavolen.build=$build tavolen.kernel=$kernel tavolen.rows=$here/guest_rows.sh tavolen.only=$only tavolen.windows=${windows:--}" \
+  -append "console=ttyS0 quiet panic=-1 -- $build $kernel $here/guest_rows.sh $only $windows" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
   -virtfs "local,path=${windows:-$build},mount_tag=buildtree,security_model=none,multidevs=remap" \
   </dev/null >"$work/console.log" 2>&1 || status=$?
