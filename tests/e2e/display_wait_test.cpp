@@ -1,10 +1,9 @@
-// The view's wait on its display connection and its own wake-up, on an Xvfb
-// of the test's own: what ends a wait (events Xlib already read along with a
-// reply too, though the connection has nothing more to read), and that no
-// case leaves the next wait ending at once.
+// The view's wait on its display connection and its own wake-up, on an Xvfb of
+// the test's own: what ends a wait (events Xlib read along with a reply too,
+// though the connection has nothing more), and that none leaves the next ending at once.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <future>
 #include <thread>
 
 #include "harness.h"
@@ -21,14 +20,12 @@ constexpr Ms kWatchdog{1000};
 // The wait, ended by a wake-up after kWatchdog should it block; and how long it took.
 DisplayWaitResult WaitWithWatchdog(Ms* took) {
     const Clock::time_point start = Clock::now();
-    std::jthread watchdog([](std::stop_token stop) {
-        std::mutex mutex;
-        std::condition_variable_any stopped;
-        std::unique_lock lock(mutex);
-        stopped.wait_for(lock, stop, kWatchdog, [] { return false; });
-        if (!stop.stop_requested()) WakeDisplayWait();
+    std::promise<void> ended;
+    std::jthread watchdog([ending = ended.get_future()] {
+        if (ending.wait_for(kWatchdog) == std::future_status::timeout) WakeDisplayWait();
     });
     const DisplayWaitResult result = WaitForDisplayOrWake(false);
+    ended.set_value();
     *took = std::chrono::duration_cast<Ms>(Clock::now() - start);
     return result;
 }
