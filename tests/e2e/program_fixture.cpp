@@ -242,8 +242,7 @@ void ProgramTest::CheckRecordingRoundTrip(
     const std::string recorded = ReadFile(recording);
     EXPECT_NE(recorded.find("\n# write form exact\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
     if (!UnderWine()) {
-        // The replay line, pasted into a shell, names the recording (control
-        // characters shown as '?').
+        // The replay line, pasted into a shell, names the recording (control characters as '?').
         const std::size_t from = recorded.find(" --script ") + 10;
         Process::Options shell;
         shell.argv = {"/bin/sh", "-c", "printf %s " + recorded.substr(from, recorded.find('\n', from) - from)};
