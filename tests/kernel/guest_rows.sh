@@ -46,11 +46,10 @@ apply_udev_rule() {
   udevadm control --exit
 }
 
-# Wine on the Wine session's prefix (its small files unpacked here), the
-# programs in memory (from the 9p share, tavolen.exe crashed), its HID bus told
-# of each new remote by udevd. A program kept running keeps Wine's desktop
-# process between rows, as Windows' own stays (else each program's first window
-# waited 5 to 7 s here); a first run reads the libraries in.
+# Wine on the Wine session's prefix (its small files unpacked here), the programs in memory
+# (from the 9p share, tavolen.exe crashed), its HID bus told of each new remote by udevd. A
+# program kept running keeps Wine's desktop process between rows, as Windows' own stays (else
+# each program's first window waited 5 to 7 s here); a first run reads the libraries in.
 start_wine() {
   export WINEPREFIX=/tmp/wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=;mshtml=;winemenubuilder.exe=d"
   /lib/systemd/systemd-udevd --daemon 2>"$out/udevd.err"

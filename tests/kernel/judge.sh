@@ -1,7 +1,6 @@
-# The kernel tier's rows, and checks over a row's files in $dir (times in the
-# remote's): each adds what does not hold to $failures, what it measured to $figures.
-# each_row COMMAND, for each row this run takes (wanted by name; under Wine in
-# the Windows run only) with its fields set.
+# The kernel tier's rows, and checks over a row's files in $dir (times in the remote's): each
+# adds what does not hold to $failures, what it measured to $figures.
+# each_row COMMAND, for each row this run takes (wanted by name; under Wine in the Windows run only).
 each_row() {
   while IFS='|' read -r -u 9 name driver script start action checks; do  # on 9: no row reads them
     [[ -n $name && $name != \#* ]] && [[ $only == all || ,$only, == *,$name,* ]] &&
@@ -10,10 +9,9 @@ each_row() {
 }
 fact() { sed -n "s/^$1=//p" "$dir/facts" 2>/dev/null | tail -n 1; }
 fail_check() { failures+="$*; "; }
-over() { awk -v d="$1" -v l="$2" 'BEGIN { exit !(d > l) }'; }
 ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b != "") printf "%.1f", b - a }'; }
 # within MS LIMIT WHAT: MS is known and at most LIMIT.
-within() { [ -n "$1" ] && ! over "$1" "$2" || fail_check "$3: ${1:-never}, not within $2 ms"; }
+within() { [ -n "$1" ] && awk -v d="$1" -v l="$2" 'BEGIN { exit !(d <= l) }' || fail_check "$3: ${1:-never}, not within $2 ms"; }
 # Times of the reports that start with BYTES; "A>B": of the first B after each A.
 times_of() {
   awk -v pattern="$1" 'BEGIN { n = split(pattern, p, ">") } { t = $1; $1 = ""; sub(/^ /, "") }
@@ -22,9 +20,8 @@ times_of() {
 }
 # The first time at or after T that BYTES came (points: that tavolen read IR points).
 first_after() { if [ "$2" = points ]; then point_times; else times_of "$2"; fi | awk -v t="$1" '$1 >= t { print; exit }'; }
-# A trigger's times: a script time; 31 or 33, tavolen's first 12 00 31 or 12 00
-# 33 after udev's rules had run (they open the driver's input devices for a
-# moment); or the reports sent after 33.
+# A trigger's times: a script time; 31 or 33, tavolen's first 12 00 31 or 12 00 33 once udev's
+# rules had run (they open the driver's input devices a moment); or the reports sent after 33.
 trigger_times() {
   if [[ $1 == 3[13] ]]; then first_after "$(at settled_at)" "12 00 $1"
   elif [[ $1 =~ ^[0-9.]+$ ]]; then echo "$1"
@@ -35,8 +32,7 @@ point_times() {
   awk -v log31="$(trigger_times 31)" '$1 == "#" && $4 $5 $6 == "120031" && o == "" { o = log31 - $2 }
     $2 == "raw" && $3 == "33" && $9 $10 $11 != "FFFFFF" { print $1 + o }' "$dir/tavolen.rec" 2>/dev/null
 }
-# A moment the guest noted (a fact *_at, in ms after the remote's node
-# appeared): the node appears as the driver's first request goes out.
+# A fact *_at (ms after the node appeared, as the driver's first request went out) in the remote's time.
 at() { awk -v t="$(fact "$1")" -v f="$(head -n 1 "$dir/remote.log" | cut -d' ' -f1)" 'BEGIN { if (t != "") printf "%.1f", t + f }'; }
 exits() { [ "$(cat "$dir/tavolen.code")" = "$1" ] || fail_check "tavolen ended with '$(cat "$dir/tavolen.code")', not $1"; }
 # Tavolen's messages, or a fact, match the pattern (extended, as in [[ ]]: !(*x*) for "without x").

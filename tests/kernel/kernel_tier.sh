@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The kernel tier: Debian's packaged kernel, booted in qemu without KVM, runs
-# the real tavolen against tavolen-virtual-remote behind /dev/uhid, beside the
-# kernel's hid-wiimote driver: the rows of rows.txt in one boot (guest_rows.sh),
-# judged here (judge.sh). --windows: the rows of tavolen.exe on Wine's HID stack
-# there, against the virtual remote of the Linux build.
+# The kernel tier: Debian's packaged kernel in qemu (no KVM) runs the real tavolen against
+# tavolen-virtual-remote behind /dev/uhid, beside its hid-wiimote driver: the rows of rows.txt
+# in one boot (guest_rows.sh), judged here (judge.sh). --windows: the rows of tavolen.exe on
+# Wine's HID stack there, against the virtual remote of the Linux build.
 #   kernel_tier.sh [--windows WINDOWS_BUILD_DIR] BUILD_DIR [ROW,ROW...]
 set -euo pipefail
 windows=""
