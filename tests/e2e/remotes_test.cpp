@@ -61,9 +61,8 @@ const Silence kSilences[] = {
     // Another mode streaming brings the camera set-up at once and once more a
     // second later, none sooner than a second after the last.
     {"AnotherModeStreaming", "2000 other 12 00 31\n4000 buttons 00 80\n", false, -1, 2, 2, 2900},
-    {"TheDriverSettingItsModeAgainAndAgain",
-     "2000 other 12 00 37\n2200 other 12 00 37\n2400 other 12 00 37\n2600 other 12 00 37\n5000 buttons 00 80\n",
-     false, -1, 3, 3, 2900},
+    {"TheDriverSettingItsModeAgainAndAgain", "2000 other 12 00 37\n2200 other 12 00 37\n2400 other 12 00 37\n"
+     "2600 other 12 00 37\n5000 buttons 00 80\n", false, -1, 3, 3, 2900},
 };
 
 void PrintTo(const Start& c, std::ostream* out) { *out << c.name; }
