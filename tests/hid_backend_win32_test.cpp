@@ -228,8 +228,7 @@ TEST_F(WinHidBackend, EachStackGetsTheFirstWriteFormItTakesAndKeepsIt) {
 }
 
 // A write that has not ended after 1 s is cancelled, and the caller waits at
-// most 250 ms more: not delivered (-2). When the cancel outlives that, the
-// device is lost (-1) and the
+// most 250 ms more: not delivered (-2). When the cancel outlives that, lost (-1), and the
 // write's OVERLAPPED, buffer and event stay alive (the fake reports any of
 // them freed or reused while the write runs) until the system ends it; they
 // are released by a later open or close once it has.
@@ -358,10 +357,10 @@ TEST_F(WinHidBackend, ALostRemoteIsSaidOnceAndRefusesWrites) {
 }
 
 // Through the channel, writes go one at a time whatever the threads (the fake
-// reports an OVERLAPPED or buffer reused while its write runs), and nothing
-// follows the last report. A write that was not delivered in time does not
-// lose the remote; one that fails after a write went through does.
+// reports an OVERLAPPED or buffer reused while its write runs), nothing follows
+// the last report, and a write not delivered in time keeps the remote.
 TEST_F(WinHidBackend, WritesGoOneAtATimeAndOnlyAFailureLosesTheRemote) {
+    const uint8_t led[kReportBufferSize] = {0x11, 0x10}, putBack[kReportBufferSize] = {0x12, 0x00, 0x30};
     struct Case {
         const char* name;
         WriteStack stack;  // after a first 11 10 went through (none when writers is 2)
@@ -378,26 +377,21 @@ TEST_F(WinHidBackend, WritesGoOneAtATimeAndOnlyAFailureLosesTheRemote) {
         ResetFakeWinHid();
         TheFakeWinHid().devices = {{kRemotePath}};
         handle = OpenHidHandle(0x057E, 0x0306);
-        const uint8_t led[kReportBufferSize] = {0x11, 0x10}, putBack[kReportBufferSize] = {0x12, 0x00, 0x30};
-        int32_t moved = 0;
-        if (c.writers == 1) WriteReport(handle, led, &moved);
+        std::vector<int32_t> results(static_cast<std::size_t>(c.writers)), moved(results.size() + 1);  // a counter each
+        if (c.writers == 1) WriteReport(handle, led, &moved.back());
         CaptureStderr();
         TheFakeWinHid().devices[0].stack = c.stack;
-        std::vector<int> results(static_cast<std::size_t>(c.writers));
-        std::vector<std::thread> writers;
-        for (int& result : results) {
-            writers.emplace_back([&, out = &result] {
-                int32_t own = 0;  // each write's own counter
-                *out = WriteReport(handle, led, &own);
-            });
+        std::vector<std::jthread> writers;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            writers.emplace_back([&, i] { results[i] = WriteReport(handle, led, &moved[i]); });
         }
-        for (std::thread& writer : writers) writer.join();
+        writers.clear();  // joins them
         TheFakeWinHid().devices[0].stack = WriteStack::SendsAnyLength;
-        EXPECT_EQ(WriteLastReport(handle, putBack, &moved), c.putBack) << c.name;
-        EXPECT_EQ(WriteReport(handle, led, &moved), -1) << c.name << ": a write after the last";
+        EXPECT_EQ(WriteLastReport(handle, putBack, &moved.back()), c.putBack) << c.name;
+        EXPECT_EQ(WriteReport(handle, led, &moved.back()), -1) << c.name << ": a write after the last";
         CloseHidHandle(handle);
         EXPECT_EQ(GetCapturedStderr(), c.said) << c.name;
-        EXPECT_EQ(results, std::vector<int>(results.size(), c.result)) << c.name;
+        EXPECT_EQ(results, std::vector<int32_t>(results.size(), c.result)) << c.name;
         EXPECT_EQ(TheFakeWinHid().misuses, std::vector<std::string>{}) << c.name;
     }
 }

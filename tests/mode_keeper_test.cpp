@@ -1,7 +1,6 @@
-// What the reader does about the remote's mode, from the reports it reads
-// and the time: rows of steps, each a report (or the reader's wait running
-// out) at a time since the set-up's mode was sent, what the keeper asks for,
-// and how long the reader may then wait for the next report.
+// What the reader does about the remote's mode: rows of steps, each a report
+// (or the reader's wait running out) at a time since the set-up's mode was
+// sent, what the keeper asks for, and how long the reader may then wait.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,24 +10,19 @@
 namespace {
 
 using Ms = ModeKeeper::Ms;
-constexpr ModeAction kNone = ModeAction::None;
-constexpr ModeAction kMode = ModeAction::SendMode;
-constexpr ModeAction kSetUp = ModeAction::SetUpCamera;
+constexpr ModeAction kNone = ModeAction::None, kMode = ModeAction::SendMode, kSetUp = ModeAction::SetUpCamera;
 constexpr int kTimeout = -1;  // no report: the wait ran out
 
 struct Step {
-    int ms;
-    int id;  // the report's identifier, or kTimeout
+    int ms, id;  // id: the report's identifier, or kTimeout
     ModeAction action;
     int waitMs;
 };
 
-struct Case {
+const struct {
     const char* name;
     std::vector<Step> steps;
-};
-
-const Case kCases[] = {
+} kCases[] = {
     {"OwnModeFlowingAsksNothing", {{10, 0x33, kNone, 1000}, {1500, 0x22, kNone, 1000}, {1600, 0x33, kNone, 1000}}},
     {"ReportsFromBeforeTheModeTookHoldAreLeftovers",
      {{5, 0x31, kNone, 1000}, {6, 0x22, kNone, 1000}, {900, 0x31, kNone, 1000}, {901, 0x33, kNone, 1000}}},
@@ -51,7 +45,7 @@ const Case kCases[] = {
 };
 
 TEST(ModeKeeper, AsksForWhatTheReportsShowIsMissing) {
-    for (const Case& c : kCases) {
+    for (const auto& c : kCases) {
         ModeKeeper keeper(Ms{0});
         for (const Step& s : c.steps) {
             const ModeAction action = s.id == kTimeout ? keeper.NoteTimeout(Ms{s.ms})

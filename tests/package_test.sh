@@ -22,8 +22,7 @@ for library in libhidapi-hidraw0 libsdl2-2.0-0; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 
-# Every architecture's package holds these files with these modes, and no
-# others.
+# Every architecture's package holds these files, with these modes, and no others.
 files='-rwxr-xr-x ./usr/bin/tavolen
 -rwxr-xr-x ./usr/bin/tavolen-sim
 -rwxr-xr-x ./usr/bin/tavolen-virtual-remote
@@ -58,8 +57,7 @@ done
 # with HOME, meeting a lock of its own, not the user's.
 mkdir -m 700 "$work/runtime"
 private_lock() { "$build/tests/private-lock-place" "$work/runtime" "$@"; }
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfb=$!
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" & xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.err")"

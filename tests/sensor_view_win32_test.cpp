@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <string>
-
 #include <vector>
 
 #include "control/main_reader.h"
@@ -73,9 +72,6 @@ INSTANTIATE_TEST_SUITE_P(Endings, SwallowedQuit, ::testing::ValuesIn(kLaterEndin
 // the paint after it covers their bounds and no more, and none comes when
 // nothing moved. Point 1 moves, from (300, 200); the others are unseen.
 std::vector<std::vector<int>> repaints;  // x, y, width and height each covered
-void NoteRepaint(const ViewFrame& frame) {
-    if (frame.cause == PaintCause::Repaint) repaints.push_back({frame.sent[0].x, frame.sent[0].y, frame.sent[0].w, frame.sent[0].h});
-}
 
 TEST(RepaintRequest, CoversOnlyTheBoxesOfTheCrossesThatMoved) {
     const struct {
@@ -84,7 +80,10 @@ TEST(RepaintRequest, CoversOnlyTheBoxesOfTheCrossesThatMoved) {
     } steps[] = {{310, 200, {{146, 96, 14, 9}}}, {310, 200, {}}, {0, 0, {{0, 0, 160, 105}}}};
     for (IrPoint& point : RemoteState.ir) point.x = point.y = 1023;
     RemoteState.ir[0].x = 300, RemoteState.ir[0].y = 200;
-    viewFrameHook = NoteRepaint;
+    viewFrameHook = [](const ViewFrame& frame) {
+        const auto& box = frame.sent[0];
+        if (frame.cause == PaintCause::Repaint) repaints.push_back({box.x, box.y, box.w, box.h});
+    };
     ASSERT_TRUE(CreateSensorView());
     for (const auto& step : steps) {
         repaints.clear();

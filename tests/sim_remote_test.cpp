@@ -184,11 +184,10 @@ TEST_F(SimRemote, IrPointsShowOnlyAfterTheWholeCameraSetUp) {
 
 // 17 SS AH AM AL SH SL, answered by 21 BB BB SE AM AL d0..d15 reports.
 TEST_F(SimRemote, RegisterReadsAnswerWhatIsThere) {
-    auto Answer = [](uint8_t se, uint8_t am, uint8_t al, const Bytes& data) {
-        Bytes answer(22, 0x00);
-        answer[0] = 0x21, answer[3] = se, answer[4] = am, answer[5] = al;
-        std::copy(data.begin(), data.end(), answer.begin() + 6);
-        return answer;
+    const auto Answer = [](uint8_t se, uint8_t am, uint8_t al, Bytes data) {
+        data.insert(data.begin(), {0x21, 0x00, 0x00, se, am, al});
+        data.resize(22, 0x00);
+        return data;
     };
     const struct {
         const char* script;

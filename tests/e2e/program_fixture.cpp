@@ -242,8 +242,7 @@ void ProgramTest::CheckRecordingRoundTrip(
     const std::string recorded = ReadFile(recording);
     EXPECT_NE(recorded.find("\n# write form exact\nrecorded\n"), std::string::npos) << recorded.substr(0, 400);
     if (!UnderWine()) {
-        // The replay line, pasted into a shell, names the recording (control
-        // characters shown as '?').
+        // The replay line, pasted into a shell, names the recording (control characters as '?').
         const std::size_t from = recorded.find(" --script ") + 10;
         Process::Options shell;
         shell.argv = {"/bin/sh", "-c", "printf %s " + recorded.substr(from, recorded.find('\n', from) - from)};
@@ -263,10 +262,9 @@ void ProgramTest::CheckRecordingRoundTrip(
     EXPECT_TRUE(IsWholeRunSequence(replayLog));
     EXPECT_EQ(Reports(replayLog), Reports(FinalLog(original)));
     ASSERT_GE(replayLog.size(), 2u);
-    // The recording counts from the first write the remote took, the
-    // simulated remote from its opening: the replay plays a few milliseconds
-    // early under an emulator or a sanitizer, and the shutdown's write may
-    // wait for a busy processor.
+    // The recording counts from the remote's first write taken, the simulated
+    // remote from its opening: under an emulator or a sanitizer the replay
+    // plays a few ms early, and the shutdown's write may wait for a processor.
     const double putBackMs = replayLog[replayLog.size() - 2].ms;  // 12 00 30
     EXPECT_GE(putBackMs, homeMs - 50);
     EXPECT_LT(putBackMs, homeMs + 500) << "HOME was pressed at " << homeMs << " ms";

@@ -1,10 +1,9 @@
 // Remotes as they come in the field, on Linux and under Wine alike. Starts
 // without a display: the probe decodes every report of its window, whatever
-// comes first, and an adapter's empty slots are passed over. Silences, and
-// modes another program sets (the kernel's driver), with the view open: the
-// user sees "Wii-Remote disconnected." (Escape still ends the run) or the
-// data flowing again once the mode went out anew (HOME, pressed late in the
-// script, ends the run).
+// comes first, and an adapter's empty slots are passed over. Silences with
+// the view open: the user sees "Wii-Remote disconnected." (Escape still ends
+// the run) or the data flowing again once the mode went out anew (HOME,
+// pressed late in the script, ends the run). Modes another program sets too.
 #include <X11/keysym.h>
 #include <signal.h>
 
@@ -56,17 +55,14 @@ const Silence kSilences[] = {
     {"StatusDroppedByFullQueue", "rate 200\n600 extension on\n4000 buttons 00 80\n", false, -1, 1, 2},
     {"StallAroundAPlug", "5000 extension on\n10000 buttons 00 80\n", true, -1, 1, 2},
     // The driver answers a status report with its own mode: Tavolen's comes
-    // at once, not after a second of silence, and the driver's one 0x30
-    // report after it brings no set-up.
+    // at once, and the driver's one 0x30 report after it brings no set-up.
     {"StatusReportWithTheDriversMode", "1500 other 15 00\n1500 other 12 00 30\n3500 buttons 00 80\n", false, -1, 1, 1,
      2400},
-    // Another mode streaming brings the camera set-up (ending in 12 00 33) at
-    // once and once more a second later, and none sooner than a second after
-    // the last.
+    // Another mode streaming brings the camera set-up at once and once more a
+    // second later, none sooner than a second after the last.
     {"AnotherModeStreaming", "2000 other 12 00 31\n4000 buttons 00 80\n", false, -1, 2, 2, 2900},
-    {"TheDriverSettingItsModeAgainAndAgain",
-     "2000 other 12 00 37\n2200 other 12 00 37\n2400 other 12 00 37\n2600 other 12 00 37\n5000 buttons 00 80\n",
-     false, -1, 3, 3, 2900},
+    {"TheDriverSettingItsModeAgainAndAgain", "2000 other 12 00 37\n2200 other 12 00 37\n2400 other 12 00 37\n"
+     "2600 other 12 00 37\n5000 buttons 00 80\n", false, -1, 3, 3, 2900},
 };
 
 void PrintTo(const Start& c, std::ostream* out) { *out << c.name; }

@@ -55,13 +55,11 @@ const CrossCase kCrossCases[] = {
     // IR input device is closed), or sets it up its own way and streams 0x37
     // (when that device is opened): the set-up again brings the points back.
     {"CameraSwitchedOffByAnotherProgram",
-     "0 ir 1 100 100\n2000 other 13 00\n2000 other 1A 00\n2000 other 12 00 31\n2000 other 12 00 30\n"
-     "2300 ir 1 300 200\n",
+     "0 ir 1 100 100\n2000 other 13 00\n2000 other 1A 00\n2000 other 12 00 31\n2000 other 12 00 30\n2300 ir 1 300 200\n",
      {{150, 100}}},
     {"CameraRewrittenByAnotherProgram",
      "0 ir 1 100 100\n2000 other 12 00 31\n2000 other 13 06\n2000 other 1A 06\n"
-     "2000 other 16 04 B0 00 33 01 01\n2000 other 12 00 37\n2300 ir 1 300 200\n",
-     {{150, 100}}},
+     "2000 other 16 04 B0 00 33 01 01\n2000 other 12 00 37\n2300 ir 1 300 200\n", {{150, 100}}},
 };
 
 void PrintTo(const CrossCase& c, std::ostream* out) { *out << c.name; }

@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# The kernel tier: Debian's packaged kernel, booted in qemu without KVM, runs
-# the real tavolen against tavolen-virtual-remote behind /dev/uhid, beside
-# the kernel's hid-wiimote driver. The guest runs the rows of rows.txt
-# (guest_rows.sh) in one boot; they are judged here (judge.sh). With
-# --windows, the rows that start wine: tavolen.exe of the Windows build on
-# Wine's HID stack, against the virtual remote of the Linux build.
+# The kernel tier: Debian's packaged kernel in qemu (no KVM) runs the real tavolen against
+# tavolen-virtual-remote behind /dev/uhid, beside its hid-wiimote driver: the rows of rows.txt
+# in one boot (guest_rows.sh), judged here (judge.sh). --windows: the rows of tavolen.exe on
+# Wine's HID stack there, against the virtual remote of the Linux build.
 #   kernel_tier.sh [--windows WINDOWS_BUILD_DIR] BUILD_DIR [ROW,ROW...]
 set -euo pipefail
 windows=""
 if [ "${1:-}" = --windows ]; then windows=$(cd "$2" && pwd -P) && shift 2; fi
 build=$(cd "$1" && pwd -P) only=${2:-all} here=$(cd "$(dirname "$0")" && pwd -P)
-tree=${windows:-$build}  # the programs tested: their results go there
-work=$tree/kernel-tier
+work=${windows:-$build}/kernel-tier  # the programs tested: their results go there
 cache=$build/kernel-tier/cache results=$work/results
 fail() { echo "kernel tier: FAIL: $*" >&2; exit 1; }
 elapsed() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
@@ -60,9 +57,9 @@ rm -rf "$results" && mkdir -p "$results"
 booted=$(date +%s.%N) status=0
 timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -nic none \
   -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 tavolen.build=$build tavolen.kernel=$kernel tavolen.rows=$here/guest_rows.sh tavolen.only=$only tavolen.windows=${windows:--}" \
+  -append "console=ttyS0 quiet panic=-1 -- $build $kernel $here/guest_rows.sh $only $windows" \
   -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-  -virtfs "local,path=$tree,mount_tag=buildtree,security_model=none,multidevs=remap" \
+  -virtfs "local,path=${windows:-$build},mount_tag=buildtree,security_model=none,multidevs=remap" \
   </dev/null >"$work/console.log" 2>&1 || status=$?
 [ -s "$results/done" ] || { tail -n 30 "$work/console.log"; fail "the guest did not finish its rows (qemu: $status, 124 is 175 s)"; }
 echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,${windows:+" Wine ready at $(sed -n 's/.*Wine ready at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,"}" \
@@ -71,8 +68,7 @@ echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \
 set +e  # a check that finds nothing is no error
 source "$here/judge.sh"
 failed=0 judged=0
-while IFS='|' read -r -u 9 name driver script start action checks; do
-  in_this_tier "$name" "$start" || continue
+judge_row() {
   dir=$results/$name failures="" figures=""
   if [ -s "$dir/facts" ]; then eval "$checks"; else failures="the row did not run"; fi
   # Every row's remote ends cleanly on SIGTERM, or at its disconnect; a replay has none.
@@ -83,6 +79,7 @@ while IFS='|' read -r -u 9 name driver script start action checks; do
   ((judged += 1, failed += ${#failures} > 0))
   printf '%-15s %s %5s s  %s%s\n' "$name" "$([ -z "$failures" ] && echo PASS || echo FAIL)" \
     "$(awk -v ms="$(fact row_ms)" 'BEGIN { printf "%.1f", ms / 1000 }')" "$figures" "${failures:+ FAILED: $failures}"
-done 9<"$here/rows.txt"
+}
+each_row judge_row
 echo "kernel tier: $((judged - failed)) of $judged rows passed in $(elapsed "$started") s; each row's files are in $results"
 ((judged > 0 && failed == 0)) || fail "$failed of $judged rows failed"
