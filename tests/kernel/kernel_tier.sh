@@ -8,6 +8,7 @@ set -euo pipefail
 windows=""
 if [ "${1:-}" = --windows ]; then windows=$(cd "$2" && pwd -P) && shift 2; fi
 build=$(cd "$1" && pwd -P) only=${2:-all} here=$(cd "$(dirname "$0")" && pwd -P)
+source=$(cd "$here/../.." && pwd -P)
 work=${windows:-$build}/kernel-tier  # the programs tested: their results go there
 cache=$build/kernel-tier/cache results=$work/results
 fail() { echo "kernel tier: FAIL: $*" >&2; exit 1; }
@@ -19,7 +20,7 @@ for tool in qemu-system-x86_64 depmod dpkg-deb apt-get; do
 done
 dpkg-query -W -f='${Status}' busybox-static 2>/dev/null | grep -q 'ok installed' || fail "busybox-static is missing: run scripts/setup.sh"
 [ -x "$build/tavolen-virtual-remote" ] && { [ -n "$windows" ] || [ -x "$build/tavolen" ]; } || fail "build the programs first: cmake --build $build"
-[[ $build$here$windows != *[[:space:]]* ]] || fail "the paths may hold no blanks: $build $windows"
+[[ $build$source$windows != *[[:space:]]* ]] || fail "the paths may hold no blanks: $build $windows"
 if [ -n "$windows" ]; then
   for tool in wine xdotool; do command -v $tool >/dev/null || fail "$tool is missing: run scripts/windows.sh"; done
   [ -f "$windows/tavolen.exe" ] && [ -f "$windows/tavolen-sim.exe" ] || fail "build the Windows programs first: scripts/windows.sh"
@@ -54,12 +55,15 @@ done
 (cd "$initramfs" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1 >"$work/initrd.gz")
 
 rm -rf "$results" && mkdir -p "$results"
+# The host's root, and the trees the rows use as shares of their own: the
+# guest's /tmp is its own, and a clone in the host's /tmp would be hidden.
+share() { echo "local,path=$1,mount_tag=$2,security_model=none,multidevs=remap${3:+,readonly=on}"; }
+shares=(-virtfs "$(share / hostroot ro)" -virtfs "$(share "$source" source ro)" -virtfs "$(share "$build" build)")
+[ -z "$windows" ] || shares+=(-virtfs "$(share "$windows" windows)")
 booted=$(date +%s.%N) status=0
 timeout 175 qemu-system-x86_64 -accel tcg -m 1024 -smp 2 -nographic -no-reboot -nic none \
-  -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" \
-  -append "console=ttyS0 quiet panic=-1 -- $build $kernel $here/guest_rows.sh $only $windows" \
-  -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-  -virtfs "local,path=${windows:-$build},mount_tag=buildtree,security_model=none,multidevs=remap" \
+  -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd.gz" "${shares[@]}" \
+  -append "console=ttyS0 quiet panic=-1 -- $source $build $kernel $only $windows" \
   </dev/null >"$work/console.log" 2>&1 || status=$?
 [ -s "$results/done" ] || { tail -n 30 "$work/console.log"; fail "the guest did not finish its rows (qemu: $status, 124 is 175 s)"; }
 echo "kernel tier: $package; boot to the first row $(sed -n 's/.*rows start at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,${windows:+" Wine ready at $(sed -n 's/.*Wine ready at \([0-9.]*\) s.*/\1/p' "$work/console.log") s,"}" \
