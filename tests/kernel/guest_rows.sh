@@ -17,7 +17,9 @@ note() { echo "$1=$2" >>"$dir/facts"; }
 was_sent() { [ "$(grep -c "^[0-9.]* $1" "$dir/remote.log" 2>/dev/null)" -ge "${2:-1}" ]; }
 probe_missed() { grep -qs "Wii-Remote cannot open." "$dir/tavolen.err"; }
 tavolen_done() { [[ $(cut -d' ' -f3 "/proc/$tavolen/stat" 2>/dev/null) == @(Z|) ]] || probe_missed; }
-wait_for_tavolen_mode() { wait_until 10000 eval 'was_sent "12 00 33" || probe_missed' && sleep 0.3; }
+# Then a second more: tavolen starts reading 0.5 s after its mode, and until it has read what
+# queued meanwhile, hidraw's full queue (64 reports) drops what comes, a status report too.
+wait_for_tavolen_mode() { wait_until 10000 eval 'was_sent "12 00 33" || probe_missed' && sleep 1; }
 
 read_battery() { wait_for_tavolen_mode && note capacity "$(cat /sys/class/power_supply/wiimote_battery_*/capacity)"; }
 # Another program sets 12 00 31 through the node, behind tavolen's back.
